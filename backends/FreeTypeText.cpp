@@ -1,0 +1,168 @@
+#include "FreeTypeText.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+constexpr int LineHeight = 16;
+constexpr int Baseline = 14;
+constexpr char FontFamily[] = "IPAGothic";
+constexpr char FontPackage[] = "fonts-ipafont-gothic";
+static const char* const PackagePaths[] = {
+    "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf",
+    "/usr/share/fonts/truetype/ipafont-gothic/ipag.ttf",
+};
+
+// One character's ink: bit 15 of a row is the cell's leftmost column.
+struct GlyphCell {
+  uint16_t rows[LineHeight];
+  bool ready;
+};
+
+constexpr int LeadBytes = 60;  // 0x81-0x9F and 0xE0-0xFC
+static GlyphCell SingleByteGlyphs[256] = {};
+static GlyphCell DoubleByteGlyphs[LeadBytes * 256] = {};
+
+static FT_Library Library = nullptr;
+static FT_Face Face = nullptr;
+static char FacePath[4096] = {};
+
+static bool TryOpen(const char* path) {
+  if (!path || !*path) return false;
+  FT_Face face = nullptr;
+  if (FT_New_Face(Library, path, 0, &face) != 0) return false;
+  if (FT_Set_Pixel_Sizes(face, 0, LineHeight) != 0) {
+    FT_Done_Face(face);
+    return false;
+  }
+  Face = face;
+  std::snprintf(FacePath, sizeof FacePath, "%s", path);
+  return true;
+}
+
+// Asks fontconfig for the family; takes the answer only if it is that family,
+// not the nearest substitute.
+static bool TryFontconfig() {
+  if (!FcInit()) return false;
+  bool opened = false;
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(FontFamily));
+  if (pattern) {
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    if (match) {
+      FcChar8* family = nullptr;
+      FcChar8* file = nullptr;
+      bool sameFamily = false;
+      for (int index = 0; FcPatternGetString(match, FC_FAMILY, index, &family) == FcResultMatch; ++index)
+        if (std::strcmp(reinterpret_cast<const char*>(family), FontFamily) == 0) sameFamily = true;
+      if (sameFamily && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
+        opened = TryOpen(reinterpret_cast<const char*>(file));
+      FcPatternDestroy(match);
+    }
+    FcPatternDestroy(pattern);
+  }
+  return opened;
+}
+
+bool FreeTypeOpenFont() {
+  if (Face) return true;
+  if (!Library && FT_Init_FreeType(&Library) != 0) {
+    std::fprintf(stderr, "tovalinex: FreeType could not be initialised\n");
+    return false;
+  }
+  const char* chosen = std::getenv("TOVALINEX_FONT");
+  if (chosen && *chosen) {
+    if (TryOpen(chosen)) return true;
+    std::fprintf(stderr, "tovalinex: the font file %s (TOVALINEX_FONT) cannot be opened\n", chosen);
+    return false;
+  }
+  if (TryFontconfig()) return true;
+  for (const char* path : PackagePaths)
+    if (TryOpen(path)) return true;
+  std::fprintf(stderr,
+               "tovalinex: the Japanese font %s was not found; install it with\n"
+               "  sudo apt-get install %s\n",
+               FontFamily, FontPackage);
+  return false;
+}
+
+const char* FreeTypeFontPath() { return Face ? FacePath : nullptr; }
+
+static void RenderCell(GlyphCell* cell, unsigned code, int width) {
+  cell->ready = true;
+  std::memset(cell->rows, 0, sizeof cell->rows);
+  const uint32_t codePoint = Cp932CodeToUnicode(code);
+  if (codePoint < 0x20 || codePoint == 0x7F) return;  // blank cell: none, or a control code
+  const FT_UInt index = FT_Get_Char_Index(Face, codePoint);
+  if (index == 0) return;
+  if (FT_Load_Glyph(Face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) != 0)
+    return;
+  const FT_Bitmap& bitmap = Face->glyph->bitmap;
+  if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return;
+  const int rows = static_cast<int>(bitmap.rows);
+  const int columns = static_cast<int>(bitmap.width);
+  // Ink is kept inside the cell: a glyph the hinting pushes past the line
+  // (the overline sits one row too high) is moved back in, not cut off.
+  int top = Baseline - Face->glyph->bitmap_top;
+  if (top + rows > LineHeight) top = LineHeight - rows;
+  if (top < 0) top = 0;
+  int left = Face->glyph->bitmap_left;
+  if (left + columns > width) left = width - columns;
+  if (left < 0) left = 0;
+  for (int row = 0; row < rows && top + row < LineHeight; ++row) {
+    const unsigned char* line = bitmap.buffer + row * bitmap.pitch;
+    for (int column = 0; column < columns && left + column < width; ++column)
+      if (line[column >> 3] & (0x80 >> (column & 7)))
+        cell->rows[top + row] |= static_cast<uint16_t>(0x8000 >> (left + column));
+  }
+}
+
+static const GlyphCell* Glyph(unsigned code, int width) {
+  GlyphCell* cell = nullptr;
+  if (code <= 0xFF) {
+    cell = &SingleByteGlyphs[code];
+  } else {
+    const unsigned lead = code >> 8;
+    const unsigned leadIndex = lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31;
+    cell = &DoubleByteGlyphs[leadIndex * 256 + (code & 0xFF)];
+  }
+  if (!cell->ready) RenderCell(cell, code, width);
+  return cell;
+}
+
+int FreeTypeRenderText(Surface* strip, const char* text, int length) {
+  if (!Face) return -1;
+  if (!strip->pixels) return 0;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  int pen = 0;
+  int index = 0;
+  while (index < length && pen < strip->width) {
+    unsigned code = bytes[index];
+    int width = 8;
+    // A lead byte without a trail (cut off, or followed by a byte that cannot
+    // be one) is a blank single cell; the next byte stands on its own.
+    if (IsCp932LeadByte(bytes[index]) && index + 1 < length && IsCp932TrailByte(bytes[index + 1])) {
+      code = code << 8 | bytes[index + 1];
+      width = 16;
+      index += 2;
+    } else {
+      index += 1;
+    }
+    const GlyphCell* cell = Glyph(code, width);
+    for (int row = 0; row < LineHeight && row < strip->height; ++row) {
+      const uint16_t ink = cell->rows[row];
+      if (!ink) continue;
+      uint32_t* line = strip->pixels + static_cast<long long>(strip->height - 1 - row) * strip->width;
+      for (int column = 0; column < width && pen + column < strip->width; ++column)
+        if (ink & (0x8000 >> column)) line[pen + column] = 0x000000;
+    }
+    pen += width;
+  }
+  return pen < strip->width ? pen : strip->width;
+}

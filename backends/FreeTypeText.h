@@ -1,0 +1,17 @@
+// Monochrome text from a Japanese Gothic face through FreeType: each
+// character in a cell of its Shift-JIS byte width (8 or 16 pixels) on a
+// 16-pixel line, black on whatever the strip holds.
+#pragma once
+
+#include "Cp932.h"
+#include "Surface.h"
+
+// Finds and opens the face once (TOVALINEX_FONT, then fontconfig's IPAGothic,
+// then the Debian package's path). False, after a message naming the package
+// to install, when none opens.
+bool FreeTypeOpenFont();
+// The path of the open face, or null.
+const char* FreeTypeFontPath();
+// Renders the first `length` bytes of the text at (0, 0) of the strip;
+// returns the width of the cells drawn, or -1 when no face is open.
+int FreeTypeRenderText(Surface* strip, const char* text, int length);

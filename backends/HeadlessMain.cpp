@@ -1,0 +1,123 @@
+// <program>-headless: runs a program's frames on the virtual clock with
+// scripted keys, and writes what it drew.
+//   --frames N        GameFrame calls to run, frame 0 first
+//   --keys SCRIPT     KEY[+KEY...]@FROM-TO,...  (left up right down space)
+//   --time SECONDS    the calendar seconds the program reads
+//   --png FILE        the picture the last frame left
+//   --dump DIR        DIR/frame-00000.png ... for every frame
+//   --trace FILE      one line per text drawn: frame x y and the text's bytes in hex
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Display.h"
+#include "Headless.h"
+#include "PngFile.h"
+#include "Shell.h"
+
+static const char* DumpDirectory = nullptr;
+static FILE* Trace = nullptr;
+static bool DumpFailed = false;
+
+static int Usage(const char* program, const char* problem) {
+  std::fprintf(stderr,
+               "%s: %s\n"
+               "usage: %s --frames N [--keys SCRIPT] [--time SECONDS] [--png FILE] [--dump DIR]"
+               " [--trace FILE]\n"
+               "  SCRIPT: comma-separated KEY[+KEY...]@FROM-TO, keys left up right down space,\n"
+               "          frames inclusive, e.g. right@0-29,space+up@10-12\n",
+               program, problem, program);
+  return 2;
+}
+
+static bool ParseWhole(const char* text, long long minimum, long long maximum, long long* value) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long number = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != 0 || number < minimum || number > maximum) return false;
+  *value = number;
+  return true;
+}
+
+static void DumpFrame(int frame, const Surface* picture) {
+  if (!DumpDirectory || DumpFailed) return;
+  char path[4096];
+  std::snprintf(path, sizeof path, "%s/frame-%05d.png", DumpDirectory, frame);
+  if (!WritePng(path, picture)) {
+    std::fprintf(stderr, "cannot write %s\n", path);
+    DumpFailed = true;
+  }
+}
+
+static void TraceText(const char* text, int length, int x, int y) {
+  std::fprintf(Trace, "%d %d %d ", HeadlessObserved()->framesRun - 1, x, y);
+  for (int index = 0; index < length; ++index)
+    std::fprintf(Trace, "%02x", static_cast<unsigned char>(text[index]));
+  std::fputc('\n', Trace);
+}
+
+int main(int argc, char** argv) {
+  HeadlessReset();
+  HeadlessScript* script = HeadlessControl();
+  const char* pngPath = nullptr;
+  const char* tracePath = nullptr;
+  bool haveFrames = false;
+  for (int index = 1; index < argc; ++index) {
+    const char* option = argv[index];
+    const char* value = index + 1 < argc ? argv[index + 1] : nullptr;
+    long long number = 0;
+    if (std::strcmp(option, "--frames") == 0) {
+      if (!ParseWhole(value, 0, 1000000000, &number)) return Usage(argv[0], "--frames takes a count");
+      script->frames = static_cast<int>(number);
+      haveFrames = true;
+    } else if (std::strcmp(option, "--keys") == 0) {
+      if (!value || !ParseKeyScript(value, script)) return Usage(argv[0], "bad --keys script");
+    } else if (std::strcmp(option, "--time") == 0) {
+      if (!ParseWhole(value, -(1LL << 62), 1LL << 62, &number))
+        return Usage(argv[0], "--time takes whole seconds");
+      script->calendarSeconds = number;
+    } else if (std::strcmp(option, "--png") == 0 && value) {
+      pngPath = value;
+    } else if (std::strcmp(option, "--dump") == 0 && value) {
+      DumpDirectory = value;
+    } else if (std::strcmp(option, "--trace") == 0 && value) {
+      tracePath = value;
+    } else {
+      return Usage(argv[0], "unknown or incomplete option");
+    }
+    ++index;
+  }
+  if (!haveFrames) return Usage(argv[0], "--frames is required");
+  if (DumpDirectory) {
+    mkdir(DumpDirectory, 0777);
+    struct stat info = {};
+    if (stat(DumpDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) {
+      std::fprintf(stderr, "%s: cannot make the directory %s\n", argv[0], DumpDirectory);
+      return 1;
+    }
+    script->presented = DumpFrame;
+  }
+  if (tracePath) {
+    Trace = std::strcmp(tracePath, "-") == 0 ? stdout : std::fopen(tracePath, "w");
+    if (!Trace) {
+      std::fprintf(stderr, "%s: cannot write %s\n", argv[0], tracePath);
+      return 1;
+    }
+    TextObserver = TraceText;
+  }
+
+  const int exitCode = ApplicationMain(1);
+
+  if (Trace && Trace != stdout) std::fclose(Trace);
+  if (exitCode != 0) return exitCode;
+  if (DumpFailed) return 1;
+  if (pngPath && !WritePng(pngPath, HeadlessPresented())) {
+    std::fprintf(stderr, "%s: cannot write %s\n", argv[0], pngPath);
+    return 1;
+  }
+  return 0;
+}

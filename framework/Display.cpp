@@ -1,0 +1,30 @@
+#include "Display.h"
+
+#include "Platform.h"
+
+Display MainDisplay = {};
+void (*TextObserver)(const char* text, int length, int x, int y) = nullptr;
+extern int TextStripDirtyColumns;
+
+bool InitSurfaces(PlatformWindow* window) {
+  MainDisplay.originX = 0;
+  MainDisplay.originY = 0;
+  MainDisplay.width = ClientWidth;
+  MainDisplay.height = ClientHeight;
+  MainDisplay.window = window;
+  MainDisplay.ready = 1;
+  const bool back = CreateSurface(&MainDisplay.backBuffer, window, ClientWidth, ClientHeight);
+  const bool strip = CreateSurface(&MainDisplay.textStrip, window, ClientWidth, StripHeight);
+  // The strip starts all key colour, so each text need only clear the columns
+  // the previous one touched.
+  FillSurface(&MainDisplay.textStrip, KeyColour);
+  TextStripDirtyColumns = 0;
+  return back && strip;
+}
+
+void PaintWindow(PlatformWindow* window) {
+  PlatformBeginPaint(window);
+  if (MainDisplay.ready == 1 && MainDisplay.backBuffer.pixels)
+    PlatformPresent(window, &MainDisplay.backBuffer, MainDisplay.width, MainDisplay.height);
+  PlatformEndPaint(window);
+}

@@ -1,0 +1,110 @@
+// Entry, single instance, main window, window procedure and the frame loop.
+#include "Shell.h"
+
+#include "Display.h"
+#include "Platform.h"
+#include "Tovalinex.h"
+
+int ActivationFlag = 1;
+
+static int CreateFailure = ExitNoWindow;
+
+int ActivateExistingInstance() { return PlatformActivateExistingInstance(AppTitle) ? 1 : 0; }
+
+static WindowMetrics Metrics() {
+  WindowMetrics metrics = {};
+  PlatformGetMetrics(&metrics);
+  return metrics;
+}
+
+int GetOuterWidth() { return ClientWidth + 2 * Metrics().frameWidth; }
+
+int GetOuterHeight() {
+  const WindowMetrics metrics = Metrics();
+  return ClientHeight + 2 * metrics.frameHeight + metrics.captionHeight;
+}
+
+PlatformWindow* CreateMainWindow(int showState) {
+  if (!PlatformRegisterWindowClass()) {
+    PlatformShowMessageBox("このプログラムの動作環境は、Windows NTベースです", "Tovalinex");
+    CreateFailure = ExitNoWindowClass;
+    return nullptr;
+  }
+  const WindowMetrics metrics = Metrics();
+  const int width = GetOuterWidth();
+  const int height = GetOuterHeight();
+  // Centred, then raised by half the caption height rounded up.
+  const int x = (metrics.screenWidth - width) / 2;
+  const int y = (metrics.screenHeight - height) / 2 - metrics.captionHeight % 2 -
+                metrics.captionHeight / 2;
+  PlatformWindow* window = PlatformCreateWindow(AppTitle, x, y, width, height, showState);
+  if (!window) CreateFailure = ExitNoWindow;
+  return window;
+}
+
+void OnActivateApp(long long first, long long /*second*/) { ActivationFlag = first == 1 ? 1 : 0; }
+
+bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first, long long second,
+                 long long* result) {
+  *result = 0;
+  switch (message) {
+    case WindowMessage::Destroy:
+      PlatformPostQuitMessage(0);
+      return true;
+    case WindowMessage::Paint:
+      PaintWindow(window);
+      return true;
+    case WindowMessage::ActivateApp:
+      OnActivateApp(first, second);
+      return true;
+    case WindowMessage::SystemCommand:
+      if (first != ScreenSaveCommand) return false;
+      *result = 1;  // no screen saver while we have the focus
+      return true;
+    case WindowMessage::Other:
+      break;
+  }
+  return false;
+}
+
+int ApplicationMain(int showState) {
+  PlatformMessage message = {};
+  InitFrameTimer();
+  if (ActivateExistingInstance()) return 0;
+  // The font is needed before any window: without it there would be a window of invisible text.
+  if (!PlatformInitText()) return ExitNoFont;
+  PlatformWindow* window = CreateMainWindow(showState);
+  if (!window) return CreateFailure;
+
+  int exitCode = 0;
+  if (!InitSurfaces(window)) {
+    PlatformReportFailure("the off-screen surfaces could not be made (out of memory?)");
+    exitCode = ExitNoSurface;
+  } else {
+    for (;;) {
+      bool quit = false;
+      while (PlatformPeekMessage(&message)) {
+        if (message.quit) {
+          quit = true;
+          break;
+        }
+        PlatformDispatchMessage(&message);
+      }
+      if (quit) {
+        exitCode = message.exitCode;
+        break;
+      }
+      if (ActivationFlag == 1) {
+        FillSurface(&MainDisplay.backBuffer, White);
+        PlatformInvalidate(window);
+        GameFrame();
+        WaitForNextFrame();
+      } else {
+        PlatformWaitMessage();
+      }
+    }
+  }
+  ReleaseSurface(&MainDisplay.backBuffer);
+  ReleaseSurface(&MainDisplay.textStrip);
+  return exitCode;
+}

@@ -1,0 +1,51 @@
+// The application shell: entry, single instance, window, window procedure,
+// the frame loop and its 60 Hz pacing.
+#pragma once
+
+#include <cstdint>
+
+struct PlatformWindow;
+
+// The messages the window procedure acts on; backends translate theirs.
+enum class WindowMessage {
+  Destroy,
+  Paint,
+  ActivateApp,    // first parameter 1 when this application becomes active
+  SystemCommand,  // first parameter the command
+  Other,
+};
+
+constexpr long long ScreenSaveCommand = 0xF140;
+
+// Frames run only while this equals 1.
+extern int ActivationFlag;
+
+struct FrameTimer {
+  double period;       // milliseconds per frame
+  double counterRate;  // counter ticks per millisecond
+  int64_t lastTick;
+  bool fallbackClock;  // no high-resolution counter: the millisecond clock is used
+};
+extern FrameTimer MainFrameTimer;
+
+// What WinMain does; every backend's entry point ends here. Returns the exit code.
+int ApplicationMain(int showState);
+
+int InitFrameTimer();
+void WaitForNextFrame();
+int ActivateExistingInstance();
+PlatformWindow* CreateMainWindow(int showState);
+int GetOuterWidth();
+int GetOuterHeight();
+void OnActivateApp(long long first, long long second);
+
+// Acts on a message; returns false when the platform's default handling
+// should answer it instead, else stores the answer in *result.
+bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first,
+                 long long second, long long* result);
+
+// Exit codes for starts that could not open a window.
+constexpr int ExitNoWindowClass = 3;
+constexpr int ExitNoWindow = 4;
+constexpr int ExitNoSurface = 5;
+constexpr int ExitNoFont = 6;

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs, with apt, whatever this machine still lacks to build Tovalinex and run its tests.
+# Safe to run again: packages already present are skipped without touching the network.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config git
+  libsdl2-dev libfreetype-dev libfontconfig-dev libpng-dev libxss-dev
+  fonts-ipafont-gothic
+  googletest libgtest-dev libbenchmark-dev
+  xvfb xdotool openbox x11-apps x11-utils imagemagick python3
+)
+if [ "${TOVALINEX_WINDOWS:-1}" = 1 ]; then
+  packages+=(g++-mingw-w64-x86-64 wine wine64 locales)
+fi
+if [ "${TOVALINEX_FUZZ:-1}" = 1 ]; then
+  packages+=(clang libclang-rt-14-dev valgrind)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  sudo_cmd=()
+  [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
