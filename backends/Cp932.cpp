@@ -40,7 +40,8 @@ void Cp932ToUtf8(const char* text, char* out, size_t size) {
   char* inCursor = const_cast<char*>(text);
   char* outCursor = out;
   size_t outLeft = size - 1;
-  if (converter != reinterpret_cast<iconv_t>(-1)) iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  if (converter != reinterpret_cast<iconv_t>(-1))
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
   while (inLeft > 0 && outLeft > 0) {
     if (converter != reinterpret_cast<iconv_t>(-1) &&
         iconv(converter, &inCursor, &inLeft, &outCursor, &outLeft) != static_cast<size_t>(-1))

@@ -59,7 +59,8 @@ static bool TryFontconfig() {
       FcChar8* family = nullptr;
       FcChar8* file = nullptr;
       bool sameFamily = false;
-      for (int index = 0; FcPatternGetString(match, FC_FAMILY, index, &family) == FcResultMatch; ++index)
+      for (int index = 0; FcPatternGetString(match, FC_FAMILY, index, &family) == FcResultMatch;
+           ++index)
         if (std::strcmp(reinterpret_cast<const char*>(family), FontFamily) == 0) sameFamily = true;
       if (sameFamily && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
         opened = TryOpen(reinterpret_cast<const char*>(file));
@@ -158,7 +159,8 @@ int FreeTypeRenderText(Surface* strip, const char* text, int length) {
     for (int row = 0; row < LineHeight && row < strip->height; ++row) {
       const uint16_t ink = cell->rows[row];
       if (!ink) continue;
-      uint32_t* line = strip->pixels + static_cast<long long>(strip->height - 1 - row) * strip->width;
+      uint32_t* line =
+          strip->pixels + static_cast<long long>(strip->height - 1 - row) * strip->width;
       for (int column = 0; column < width && pen + column < strip->width; ++column)
         if (ink & (0x8000 >> column)) line[pen + column] = 0x000000;
     }

@@ -130,7 +130,9 @@ void PlatformShowMessageBox(const char* text, const char* caption) {
   std::fprintf(stderr, "%s: %s\n", utf8Caption, utf8Text);
 }
 
-void PlatformReportFailure(const char* message) { std::fprintf(stderr, "tovalinex: %s\n", message); }
+void PlatformReportFailure(const char* message) {
+  std::fprintf(stderr, "tovalinex: %s\n", message);
+}
 
 // --- Messages ---
 static void Enqueue(WindowMessage kind, long long first) {
@@ -174,8 +176,8 @@ bool PlatformPeekMessage(PlatformMessage* message) {
     return true;
   }
   // The scripted run is over: close the window as a user would.
-  const bool finished = Record.framesRun >= Script.frames ||
-                        (ActivationFlag != 1 && !MoreActivationAhead());
+  const bool finished =
+      Record.framesRun >= Script.frames || (ActivationFlag != 1 && !MoreActivationAhead());
   if (finished && !DestroySent) {
     DestroySent = true;
     *native = HeadlessMessage{WindowMessage::Destroy, 0};
@@ -223,9 +225,10 @@ void PlatformBeginPaint(PlatformWindow*) { ++Record.paints; }
 void PlatformPresent(PlatformWindow*, const Surface* surface, int width, int height) {
   ++Record.presents;
   for (int row = 0; row < height && row < surface->height; ++row)
-    std::memcpy(PresentedPixels + static_cast<long long>(ClientHeight - 1 - row) * ClientWidth,
-                surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width,
-                sizeof(uint32_t) * static_cast<size_t>(width < surface->width ? width : surface->width));
+    std::memcpy(
+        PresentedPixels + static_cast<long long>(ClientHeight - 1 - row) * ClientWidth,
+        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width,
+        sizeof(uint32_t) * static_cast<size_t>(width < surface->width ? width : surface->width));
   if (Script.presented) Script.presented(Record.framesRun - 1, &Presented);
 }
 

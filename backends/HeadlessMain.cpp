@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     const char* value = index + 1 < argc ? argv[index + 1] : nullptr;
     long long number = 0;
     if (std::strcmp(option, "--frames") == 0) {
-      if (!ParseWhole(value, 0, 1000000000, &number)) return Usage(argv[0], "--frames takes a count");
+      if (!ParseWhole(value, 0, 1000000000, &number))
+        return Usage(argv[0], "--frames takes a count");
       script->frames = static_cast<int>(number);
       haveFrames = true;
     } else if (std::strcmp(option, "--keys") == 0) {

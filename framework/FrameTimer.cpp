@@ -26,8 +26,9 @@ static int64_t ReadClock() {
 
 void WaitForNextFrame() {
   const int64_t now = ReadClock();
-  const double remaining = MainFrameTimer.period - static_cast<double>(now - MainFrameTimer.lastTick) /
-                                                       MainFrameTimer.counterRate;
+  const double remaining =
+      MainFrameTimer.period -
+      static_cast<double>(now - MainFrameTimer.lastTick) / MainFrameTimer.counterRate;
   do {
     PlatformYield();
     MainFrameTimer.lastTick = ReadClock();

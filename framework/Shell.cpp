@@ -35,8 +35,8 @@ PlatformWindow* CreateMainWindow(int showState) {
   const int height = GetOuterHeight();
   // Centred, then raised by half the caption height rounded up.
   const int x = (metrics.screenWidth - width) / 2;
-  const int y = (metrics.screenHeight - height) / 2 - metrics.captionHeight % 2 -
-                metrics.captionHeight / 2;
+  const int y =
+      (metrics.screenHeight - height) / 2 - metrics.captionHeight % 2 - metrics.captionHeight / 2;
   PlatformWindow* window = PlatformCreateWindow(AppTitle, x, y, width, height, showState);
   if (!window) CreateFailure = ExitNoWindow;
   return window;
@@ -48,21 +48,14 @@ bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first,
                  long long* result) {
   *result = 0;
   switch (message) {
-    case WindowMessage::Destroy:
-      PlatformPostQuitMessage(0);
-      return true;
-    case WindowMessage::Paint:
-      PaintWindow(window);
-      return true;
-    case WindowMessage::ActivateApp:
-      OnActivateApp(first, second);
-      return true;
+    case WindowMessage::Destroy: PlatformPostQuitMessage(0); return true;
+    case WindowMessage::Paint: PaintWindow(window); return true;
+    case WindowMessage::ActivateApp: OnActivateApp(first, second); return true;
     case WindowMessage::SystemCommand:
       if (first != ScreenSaveCommand) return false;
       *result = 1;  // no screen saver while we have the focus
       return true;
-    case WindowMessage::Other:
-      break;
+    case WindowMessage::Other: break;
   }
   return false;
 }

@@ -41,8 +41,8 @@ void OnActivateApp(long long first, long long second);
 
 // Acts on a message; returns false when the platform's default handling
 // should answer it instead, else stores the answer in *result.
-bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first,
-                 long long second, long long* result);
+bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first, long long second,
+                 long long* result);
 
 // Exit codes for starts that could not open a window.
 constexpr int ExitNoWindowClass = 3;

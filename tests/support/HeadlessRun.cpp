@@ -22,8 +22,8 @@ static std::string Quote(const std::string& text) {
 
 std::string ScratchDirectory(const std::string& name) {
   const char* base = std::getenv("TMPDIR");
-  std::string root = std::string(base && *base ? base : "/tmp") + "/tovalinex-tests-" +
-                     std::to_string(getpid());
+  std::string root =
+      std::string(base && *base ? base : "/tmp") + "/tovalinex-tests-" + std::to_string(getpid());
   mkdir(root.c_str(), 0700);
   static int serial = 0;
   const std::string path = root + "/" + name + "-" + std::to_string(++serial);
