@@ -1,0 +1,303 @@
+// The desktop backend: SDL2 for the window, its events and presenting.
+// Paint happens where the platform's paint message would, at the start of the
+// next pass and on expose, so the window always shows the frame completed in
+// the previous pass.
+#define SDL_MAIN_HANDLED
+#include <SDL.h>
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+
+#include "Display.h"
+#include "FreeTypeText.h"
+#include "Platform.h"
+#include "PosixSingleInstance.h"
+#include "Shell.h"
+#include "X11ScreenSaver.h"
+
+struct PlatformWindow {
+  SDL_Window* window;
+};
+
+struct SdlMessage {
+  WindowMessage kind;
+  long long first;
+};
+
+static PlatformWindow TheWindow = {};
+static bool VideoStarted = false;
+static bool VideoFailed = false;
+static bool RepaintPending = false;
+static bool QuitPosted = false;
+static int QuitCode = 0;
+
+// Key state for the frame about to run, taken once per pass.
+static const struct {
+  int virtualKey;
+  SDL_Scancode scancode;
+} KeyMap[] = {{0x25, SDL_SCANCODE_LEFT},
+              {0x26, SDL_SCANCODE_UP},
+              {0x27, SDL_SCANCODE_RIGHT},
+              {0x28, SDL_SCANCODE_DOWN},
+              {0x20, SDL_SCANCODE_SPACE}};
+static bool HeldKeys[sizeof KeyMap / sizeof KeyMap[0]] = {};
+
+static bool StartVideo() {
+  if (VideoStarted) return true;
+  if (VideoFailed) return false;
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    VideoFailed = true;
+    return false;
+  }
+  VideoStarted = true;
+  return true;
+}
+
+// --- Clock ---
+bool PlatformCounterFrequency(int64_t* ticksPerSecond) {
+  const Uint64 frequency = SDL_GetPerformanceFrequency();
+  if (frequency == 0) return false;
+  *ticksPerSecond = static_cast<int64_t>(frequency);
+  return true;
+}
+int64_t PlatformCounter() { return static_cast<int64_t>(SDL_GetPerformanceCounter()); }
+int64_t PlatformMilliseconds() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+void PlatformYield() { SDL_Delay(0); }
+long long PlatformCalendarSeconds() { return static_cast<long long>(time(nullptr)); }
+
+// --- Window ---
+void PlatformGetMetrics(WindowMetrics* metrics) {
+  // X11 tells a program its frame only after the window is mapped, so the
+  // frame is taken to be a standard dialog frame with its caption.
+  *metrics = WindowMetrics{1024, 768, 23, 3, 3};
+  SDL_DisplayMode mode = {};
+  if (StartVideo() && SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+    metrics->screenWidth = mode.w;
+    metrics->screenHeight = mode.h;
+  }
+}
+
+bool PlatformActivateExistingInstance(const char* title) {
+  char identity[512];
+  std::snprintf(identity, sizeof identity, "Tovalinex\n%s", title);
+  return ClaimInstance(identity) == InstanceClaim::Other;
+}
+
+bool PlatformRegisterWindowClass() { return true; }  // X11 needs no class registration
+
+PlatformWindow* PlatformCreateWindow(const char* title, int x, int y, int, int, int showState) {
+  if (!StartVideo()) {
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "tovalinex: no display could be opened (DISPLAY=%s): %s\n",
+                 display ? display : "unset", SDL_GetError());
+    return nullptr;
+  }
+  char caption[512];
+  Cp932ToUtf8(title, caption, sizeof caption);
+  WindowMetrics metrics;
+  PlatformGetMetrics(&metrics);
+  // SDL places the client area; the outer frame goes where the caller asked.
+  SDL_Window* window = SDL_CreateWindow(caption, x + metrics.frameWidth,
+                                        y + metrics.frameHeight + metrics.captionHeight,
+                                        ClientWidth, ClientHeight, SDL_WINDOW_HIDDEN);
+  if (!window) {
+    std::fprintf(stderr, "tovalinex: the window could not be created: %s\n", SDL_GetError());
+    return nullptr;
+  }
+  TheWindow.window = window;
+  SDL_StopTextInput();  // no input method for this window
+  if (showState != 0) SDL_ShowWindow(window);
+  SDL_RaiseWindow(window);
+  long long result = 0;
+  MainWndProc(&TheWindow, WindowMessage::Paint, 0, 0, &result);  // the update after showing
+  return &TheWindow;
+}
+
+void PlatformShowMessageBox(const char* text, const char* caption) {
+  char utf8Text[512];
+  char utf8Caption[128];
+  Cp932ToUtf8(text, utf8Text, sizeof utf8Text);
+  Cp932ToUtf8(caption, utf8Caption, sizeof utf8Caption);
+  std::fprintf(stderr, "%s: %s\n", utf8Caption, utf8Text);
+  if (StartVideo()) SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, utf8Caption, utf8Text, nullptr);
+}
+
+void PlatformReportFailure(const char* message) {
+  std::fprintf(stderr, "tovalinex: %s\n", message);
+}
+
+// The screen saver is held off only while the window has the focus. SDL 2.26
+// does not lift the X server's suspension again, so that is done here.
+static void HoldOffScreenSaver(bool hold) {
+  if (hold) {
+    SDL_DisableScreenSaver();
+    return;
+  }
+  SDL_EnableScreenSaver();
+  if (TheWindow.window) LiftScreenSaverSuspension(TheWindow.window);
+}
+
+static void ComeForward() {
+  if (!TheWindow.window) return;
+  if (SDL_GetWindowFlags(TheWindow.window) & SDL_WINDOW_MINIMIZED)
+    SDL_RestoreWindow(TheWindow.window);
+  SDL_ShowWindow(TheWindow.window);
+  SDL_RaiseWindow(TheWindow.window);
+}
+
+// --- Messages ---
+static bool Translate(const SDL_Event& event, SdlMessage* message) {
+  if (event.type == SDL_QUIT) {
+    *message = SdlMessage{WindowMessage::Destroy, 0};
+    return true;
+  }
+  if (event.type != SDL_WINDOWEVENT) return false;
+  switch (event.window.event) {
+    case SDL_WINDOWEVENT_CLOSE: *message = SdlMessage{WindowMessage::Destroy, 0}; return true;
+    case SDL_WINDOWEVENT_EXPOSED:
+      RepaintPending = false;
+      *message = SdlMessage{WindowMessage::Paint, 0};
+      return true;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      HoldOffScreenSaver(true);
+      *message = SdlMessage{WindowMessage::ActivateApp, 1};
+      return true;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+    case SDL_WINDOWEVENT_MINIMIZED:
+      HoldOffScreenSaver(false);
+      *message = SdlMessage{WindowMessage::ActivateApp, 0};
+      return true;
+    default: return false;
+  }
+}
+
+static void TakeKeySnapshot() {
+  const Uint8* state = SDL_GetKeyboardState(nullptr);
+  for (size_t index = 0; index < sizeof KeyMap / sizeof KeyMap[0]; ++index)
+    HeldKeys[index] = state[KeyMap[index].scancode] != 0;
+}
+
+bool PlatformPeekMessage(PlatformMessage* message) {
+  static_assert(sizeof(SdlMessage) <= sizeof message->native, "message record too large");
+  SdlMessage* native = reinterpret_cast<SdlMessage*>(message->native);
+  message->quit = false;
+  if (QuitPosted) {
+    QuitPosted = false;
+    message->quit = true;
+    message->exitCode = QuitCode;
+    return true;
+  }
+  if (ServeInstancePeers()) ComeForward();
+  SDL_Event event;
+  while (SDL_PollEvent(&event))
+    if (Translate(event, native)) return true;
+  if (RepaintPending && TheWindow.window) {
+    RepaintPending = false;
+    *native = SdlMessage{WindowMessage::Paint, 0};
+    return true;
+  }
+  // The queue is empty and GameFrame may come next: its keys are fixed now.
+  TakeKeySnapshot();
+  return false;
+}
+
+void PlatformDispatchMessage(PlatformMessage* message) {
+  const SdlMessage* native = reinterpret_cast<const SdlMessage*>(message->native);
+  if (native->kind == WindowMessage::Destroy && TheWindow.window) {
+    SDL_DestroyWindow(TheWindow.window);
+    TheWindow.window = nullptr;
+  }
+  long long result = 0;
+  MainWndProc(&TheWindow, native->kind, native->first, 0, &result);
+}
+
+void PlatformWaitMessage() {
+  // Woken by any event, or by a later copy knocking on the socket.
+  for (;;) {
+    if (SDL_WaitEventTimeout(nullptr, 100)) return;
+    if (ServeInstancePeers()) {
+      ComeForward();
+      return;
+    }
+  }
+}
+
+void PlatformPostQuitMessage(int exitCode) {
+  QuitPosted = true;
+  QuitCode = exitCode;
+}
+
+void PlatformInvalidate(PlatformWindow*) { RepaintPending = true; }
+
+// --- Surfaces and presenting ---
+bool PlatformCreateSurface(PlatformWindow*, Surface* surface) {
+  surface->pixels = static_cast<uint32_t*>(
+      std::calloc(static_cast<size_t>(surface->width) * surface->height, sizeof(uint32_t)));
+  return surface->pixels != nullptr;
+}
+
+void PlatformReleaseSurface(Surface* surface) { std::free(surface->pixels); }
+
+void PlatformBeginPaint(PlatformWindow*) {}
+
+void PlatformPresent(PlatformWindow* window, const Surface* surface, int width, int height) {
+  if (!window->window) return;
+  SDL_Surface* target = SDL_GetWindowSurface(window->window);
+  if (!target) return;
+  if (width > target->w) width = target->w;
+  if (height > target->h) height = target->h;
+  if (SDL_MUSTLOCK(target)) SDL_LockSurface(target);
+  const bool sameFormat = target->format->format == SDL_PIXELFORMAT_RGB888 ||
+                          target->format->format == SDL_PIXELFORMAT_ARGB8888;
+  for (int row = 0; row < height; ++row) {
+    // Memory row 0 of the back buffer is the bottom row of the picture.
+    const uint32_t* from =
+        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
+    unsigned char* to =
+        static_cast<unsigned char*>(target->pixels) + static_cast<long long>(row) * target->pitch;
+    if (sameFormat)
+      std::memcpy(to, from, sizeof(uint32_t) * width);
+    else
+      SDL_ConvertPixels(width, 1, SDL_PIXELFORMAT_RGB888, from, width * 4, target->format->format,
+                        to, target->pitch);
+  }
+  if (SDL_MUSTLOCK(target)) SDL_UnlockSurface(target);
+  SDL_UpdateWindowSurface(window->window);
+}
+
+void PlatformEndPaint(PlatformWindow*) {}
+
+// --- Text and keys ---
+bool PlatformInitText() { return FreeTypeOpenFont(); }
+
+int PlatformRenderText(Surface* strip, const char* text, int length) {
+  return FreeTypeRenderText(strip, text, length);
+}
+
+bool PlatformKeyHeld(int virtualKey) {
+  for (size_t index = 0; index < sizeof KeyMap / sizeof KeyMap[0]; ++index)
+    if (KeyMap[index].virtualKey == virtualKey) return HeldKeys[index];
+  return false;
+}
+
+int main(int, char**) {
+  // A peer that hangs up must never end us.
+  signal(SIGPIPE, SIG_IGN);
+  // The X11 class, which SDL takes only from the environment.
+  setenv("SDL_VIDEO_X11_WMCLASS", "Tovalinex", 1);
+  // Present through the window surface (X shared memory), not through a GL context.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  SDL_SetMainReady();
+  const int exitCode = ApplicationMain(1);
+  SDL_Quit();
+  return exitCode;
+}

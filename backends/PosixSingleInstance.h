@@ -1,0 +1,19 @@
+// One running copy per program and user: a lock held for the life of the
+// first copy, and a local socket on which later copies ask it to come forward.
+#pragma once
+
+enum class InstanceClaim {
+  First,      // we hold the lock and listen for later copies
+  Other,      // a copy runs already and has been asked to come forward
+  Unguarded,  // no private runtime directory: run without the guard
+};
+
+// Identity is any text; copies with the same identity exclude each other.
+InstanceClaim ClaimInstance(const char* identity);
+// Accepts and reads waiting peers without blocking; true when one of them
+// asked us to come forward. Peers that send garbage or nothing are dropped.
+bool ServeInstancePeers();
+// The listening socket, for waiting on it; -1 when there is none.
+int InstanceListenSocket();
+// The directory holding the lock and socket, once claimed.
+const char* InstanceDirectory();
