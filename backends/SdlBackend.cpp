@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 #include "Display.h"
 #include "FreeTypeText.h"
 #include "Platform.h"
@@ -296,6 +295,9 @@ int main(int, char**) {
   // Present through the window surface (X shared memory), not through a GL context.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  // Only a real desktop will do: SDL would otherwise fall back to its
+  // off-screen driver and run an invisible window.
+  if (!std::getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
   SDL_SetMainReady();
   const int exitCode = ApplicationMain(1);
   SDL_Quit();

@@ -103,7 +103,7 @@ class XSession:
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
              "-screen", "0", f"{self.width}x{self.height}x24"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.root, "xvfb.log"), "w"))
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         number = b""
         with os.fdopen(read_end, "rb") as pipe:
@@ -129,6 +129,7 @@ class XSession:
             if process.poll() is None:
                 process.kill()
                 process.wait()
+            process.error_log.close()
         if self.window_manager:
             self.openbox.kill()
             self.openbox.wait()
