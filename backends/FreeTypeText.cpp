@@ -68,6 +68,7 @@ static bool TryFontconfig() {
     }
     FcPatternDestroy(pattern);
   }
+  FcFini();  // fontconfig is needed only to find the file
   return opened;
 }
 
