@@ -37,6 +37,9 @@ struct HeadlessScript {
   bool refuseFont;
   // Called each time a frame's picture is presented, with that frame's index.
   void (*presented)(int frame, const Surface* picture);
+  // When set, gives the keys held in each frame (a HeadlessKeyBit set) in
+  // place of the key spans; called once per frame, in frame order.
+  unsigned (*keySource)(int frame);
 };
 
 struct HeadlessRecord {

@@ -206,7 +206,7 @@ void PlatformPostQuitMessage(int exitCode) {
 void PlatformInvalidate(PlatformWindow*) {
   RepaintPending = true;
   // The back buffer is cleared and GameFrame comes next: take its key snapshot.
-  HeldKeys = KeysAtFrame(Record.framesRun);
+  HeldKeys = Script.keySource ? Script.keySource(Record.framesRun) : KeysAtFrame(Record.framesRun);
   ++Record.framesRun;
 }
 

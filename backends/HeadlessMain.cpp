@@ -2,6 +2,8 @@
 // scripted keys, and writes what it drew.
 //   --frames N        GameFrame calls to run, frame 0 first
 //   --keys SCRIPT     KEY[+KEY...]@FROM-TO,...  (left up right down space)
+//   --random-keys SEED  keys drawn at random, changing every 1 to 32 frames;
+//                     the same seed gives the same keys
 //   --time SECONDS    the calendar seconds the program reads
 //   --png FILE        the picture the last frame left
 //   --dump DIR        DIR/frame-00000.png ... for every frame
@@ -9,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,11 +25,40 @@ static const char* DumpDirectory = nullptr;
 static FILE* Trace = nullptr;
 static bool DumpFailed = false;
 
+// The random key source: a 64-bit xorshift generator, so a seed replays exactly.
+static uint64_t RandomState = 0;
+static int RandomKeysUntil = -1;  // last frame of the current key set
+static unsigned RandomKeys = 0;
+
+static uint64_t NextRandomNumber() {
+  RandomState ^= RandomState << 13;
+  RandomState ^= RandomState >> 7;
+  RandomState ^= RandomState << 17;
+  return RandomState;
+}
+
+static void SeedRandomKeys(unsigned long long seed) {
+  // Spread the seed so that small seeds differ from the first draw on; never 0.
+  RandomState = (seed + 1) * 0x9E3779B97F4A7C15ULL;
+  if (RandomState == 0) RandomState = 1;
+  RandomKeysUntil = -1;
+  RandomKeys = 0;
+}
+
+static unsigned RandomKeySource(int frame) {
+  if (frame > RandomKeysUntil) {
+    const uint64_t draw = NextRandomNumber();
+    RandomKeys = static_cast<unsigned>(draw & 0x1F);  // each of the five keys held half the time
+    RandomKeysUntil = frame + static_cast<int>((draw >> 8) % 32);
+  }
+  return RandomKeys;
+}
+
 static int Usage(const char* program, const char* problem) {
   std::fprintf(stderr,
                "%s: %s\n"
-               "usage: %s --frames N [--keys SCRIPT] [--time SECONDS] [--png FILE] [--dump DIR]"
-               " [--trace FILE]\n"
+               "usage: %s --frames N [--keys SCRIPT | --random-keys SEED] [--time SECONDS]"
+               " [--png FILE] [--dump DIR] [--trace FILE]\n"
                "  SCRIPT: comma-separated KEY[+KEY...]@FROM-TO, keys left up right down space,\n"
                "          frames inclusive, e.g. right@0-29,space+up@10-12\n",
                program, problem, program);
@@ -77,6 +109,11 @@ int main(int argc, char** argv) {
       haveFrames = true;
     } else if (std::strcmp(option, "--keys") == 0) {
       if (!value || !ParseKeyScript(value, script)) return Usage(argv[0], "bad --keys script");
+    } else if (std::strcmp(option, "--random-keys") == 0) {
+      if (!ParseWhole(value, 0, 1LL << 62, &number))
+        return Usage(argv[0], "--random-keys takes a seed, a whole number");
+      SeedRandomKeys(static_cast<unsigned long long>(number));
+      script->keySource = RandomKeySource;
     } else if (std::strcmp(option, "--time") == 0) {
       if (!ParseWhole(value, -(1LL << 62), 1LL << 62, &number))
         return Usage(argv[0], "--time takes whole seconds");
@@ -93,6 +130,8 @@ int main(int argc, char** argv) {
     ++index;
   }
   if (!haveFrames) return Usage(argv[0], "--frames is required");
+  if (script->keySource && script->keySpanCount > 0)
+    return Usage(argv[0], "--keys and --random-keys exclude each other");
   if (DumpDirectory) {
     mkdir(DumpDirectory, 0777);
     struct stat info = {};
