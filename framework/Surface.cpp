@@ -49,10 +49,12 @@ void BlitKeyedColumns(Surface* destination, const Surface* source, int x, int y,
     const long long target = base + row;
     if (target >= destination->height) break;
     const uint32_t* from = source->pixels + row * source->width;
-    uint32_t* to = destination->pixels + target * destination->width + x;
+    // Indexed from the row's start: offsetting the row pointer by a negative x
+    // first would point before the pixels, which is undefined even if unread.
+    uint32_t* to = destination->pixels + target * destination->width;
     for (long long column = firstColumn; column < lastColumn; ++column) {
       const uint32_t pixel = from[column];
-      if (((pixel ^ key) & 0xFFFFFF) != 0) to[column] = pixel;
+      if (((pixel ^ key) & 0xFFFFFF) != 0) to[x + column] = pixel;
     }
   }
 }
