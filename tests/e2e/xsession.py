@@ -68,9 +68,13 @@ def parse_xwd(data):
         raise ValueError(f"unsupported xwd depth {bits_per_pixel}")
     order = "<" if byte_order == 0 else ">"
     pixels = []
+    standard = (red_mask, green_mask, blue_mask) == (0xFF0000, 0xFF00, 0xFF)
     for y in range(height):
-        row = data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * 4]
-        for value in struct.unpack(f"{order}{width}I", row):
+        row = struct.unpack(f"{order}{width}I", data[offset + y * bytes_per_line: offset + y * bytes_per_line + width * 4])
+        if standard:
+            pixels.extend(value & 0xFFFFFF for value in row)
+            continue
+        for value in row:
             pixels.append(((value & red_mask) >> _shift(red_mask)) << 16
                           | ((value & green_mask) >> _shift(green_mask)) << 8
                           | ((value & blue_mask) >> _shift(blue_mask)))
