@@ -55,14 +55,5 @@ inline Picture LastPicture(const std::string& program, int frames, const std::st
 
 // The ink bounding box inside one region of a picture.
 inline Box InkIn(const Picture& picture, int left, int top, int right, int bottom) {
-  Box box = {right + 1, bottom + 1, left - 1, top - 1};
-  for (int y = top; y <= bottom; ++y)
-    for (int x = left; x <= right; ++x)
-      if (picture.At(x, y) != 0xFFFFFF) {
-        if (x < box.left) box.left = x;
-        if (x > box.right) box.right = x;
-        if (y < box.top) box.top = y;
-        if (y > box.bottom) box.bottom = y;
-      }
-  return box;
+  return InkBoxIn(picture, left, top, right, bottom);
 }

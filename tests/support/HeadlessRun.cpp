@@ -89,10 +89,10 @@ bool ReadPng(const std::string& path, Picture* picture) {
   return true;
 }
 
-Box InkBox(const Picture& picture) {
-  Box box = {picture.width, picture.height, -1, -1};
-  for (int y = 0; y < picture.height; ++y)
-    for (int x = 0; x < picture.width; ++x)
+Box InkBoxIn(const Picture& picture, int left, int top, int right, int bottom) {
+  Box box = {right + 1, bottom + 1, left - 1, top - 1};
+  for (int y = top; y <= bottom; ++y)
+    for (int x = left; x <= right; ++x)
       if (picture.At(x, y) != 0xFFFFFF) {
         if (x < box.left) box.left = x;
         if (x > box.right) box.right = x;
@@ -100,4 +100,8 @@ Box InkBox(const Picture& picture) {
         if (y > box.bottom) box.bottom = y;
       }
   return box;
+}
+
+Box InkBox(const Picture& picture) {
+  return InkBoxIn(picture, 0, 0, picture.width - 1, picture.height - 1);
 }

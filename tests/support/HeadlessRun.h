@@ -44,6 +44,8 @@ struct Box {
 };
 // The bounding box of the pixels that are not white.
 Box InkBox(const Picture& picture);
+// The same, inside the rectangle from (left, top) to (right, bottom) inclusive.
+Box InkBoxIn(const Picture& picture, int left, int top, int right, int bottom);
 
 // A fresh directory under the test's temporary directory.
 std::string ScratchDirectory(const std::string& name);
