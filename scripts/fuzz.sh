@@ -6,7 +6,8 @@
 #   scripts/fuzz.sh --long        3,400,000 executions per target, over 10 million in all
 #   scripts/fuzz.sh --runs N      N executions per target
 #   scripts/fuzz.sh --seconds S   S seconds per target
-# New inputs go to build-fuzz/corpus/, findings to build-fuzz/findings/.
+# New inputs go to build-fuzz/corpus/, findings to build-fuzz/findings/
+# (TOVALINEX_FUZZ_BUILD names another build directory).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 limit=(-max_total_time=20)
@@ -18,7 +19,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--short | --long | --runs N | --seconds S]" >&2; exit 2 ;;
 esac
 
-build=build-fuzz
+build="${TOVALINEX_FUZZ_BUILD:-build-fuzz}"
 cmake -S tests/reliability/fuzz -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE= >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 mkdir -p "$build/findings" "$build/logs"

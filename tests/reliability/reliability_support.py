@@ -1,0 +1,89 @@
+"""What the reliability window tests share on top of xsession.XSession: the
+programs and their titles, the preloaded probe that logs every present, and
+the few measurements taken of a running program."""
+
+import glob
+import os
+import random
+import time
+
+from xsession import BIN_DIR
+
+TITLES = {
+    "free_move": "移動速度を速くしてみる",
+    "walled_move": "壁の指定と数字表示",
+    "eight_way_move": "移動速度をよく考えてみる",
+    "jump_demo": "ヌピタっぽいジャンプ",
+    "minigame": "タイトル画面、ゲームオーバー画面",
+}
+KEYS = ["Left", "Up", "Right", "Down", "space"]
+PERIOD_MS = 1000 / 60
+PROBE = os.environ.get("TOVALINEX_PROBE", "")
+
+
+def built_programs():
+    return [name for name in TITLES if os.path.exists(os.path.join(BIN_DIR, name))]
+
+
+def probed_env(session, log=None, **extra):
+    """The session's environment with the probe preloaded."""
+    if not PROBE or not os.path.exists(PROBE):
+        raise AssertionError(f"the probe library is missing (TOVALINEX_PROBE={PROBE!r})")
+    env = dict(session.env, LD_PRELOAD=PROBE)
+    if log:
+        env["TOVALINEX_PROBE_LOG"] = log
+    env.update({key: str(value) for key, value in extra.items()})
+    return env
+
+
+def presents(log):
+    """(nanoseconds, black flag) of every present logged so far."""
+    if not os.path.exists(log):
+        return []
+    with open(log) as lines:
+        return [(int(ns), int(black)) for ns, black in (line.split() for line in lines if line.endswith("\n"))]
+
+
+def intervals_ms(times_ns):
+    return [(later - earlier) / 1e6 for earlier, later in zip(times_ns, times_ns[1:])]
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def instance_socket(session):
+    """The socket the running first copy listens on (one program runs)."""
+    sockets = glob.glob(os.path.join(session.env["XDG_RUNTIME_DIR"], "tovalinex-*.sock"))
+    if len(sockets) != 1:
+        raise AssertionError(f"expected one instance socket, found {sockets}")
+    return sockets[0]
+
+
+def hold_random_keys(session, seconds, seed, on_tick=None):
+    """Holds random sets of keys for random spells of 0.1 to 0.5 s, for the
+    given time; on_tick is called between spells. All keys are up at the end."""
+    chooser = random.Random(seed)
+    held = set()
+    deadline = time.monotonic() + seconds
+    try:
+        while time.monotonic() < deadline:
+            wanted = {key for key in KEYS if chooser.random() < 0.4}
+            for key in held - wanted:
+                session.key_up(key)
+            for key in wanted - held:
+                session.key_down(key)
+            held = wanted
+            time.sleep(chooser.uniform(0.1, 0.5))
+            if on_tick:
+                on_tick()
+    finally:
+        for key in held:
+            session.key_up(key)
