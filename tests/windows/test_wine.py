@@ -16,7 +16,7 @@ import tempfile
 import time
 import unittest
 
-from winesession import BIN_DIR, WineSession, cross_build
+from winesession import BIN_DIR, WineSession, build_probe, cross_build
 from xsession import Picture
 
 WHITE = 0xFFFFFF
@@ -37,12 +37,14 @@ WINE_DROPOUTS = {"￣".encode("cp932")}
 
 session = None
 exe_dir = None
+probe_exe = None
 
 
 def setUpModule():
-    global session, exe_dir
+    global session, exe_dir, probe_exe
     started = time.monotonic()
     exe_dir = cross_build()
+    probe_exe = build_probe(exe_dir)
     built = time.monotonic()
     session = WineSession().__enter__()
     timings = ", ".join(f"{name} {seconds:.1f} s" for name, seconds in session.times.items())
@@ -205,6 +207,26 @@ class ProgramsUnderWine(unittest.TestCase):
         # "●" is one 16x16 cell at (50, 50) on white; GDI draws it black.
         self.assertTrue(50 <= left < right <= 65 and 50 <= top < bottom <= 65, (left, top, right, bottom))
         self.assertGreater(picture.count(0x000000), 50)
+        self.close(process, window)
+
+    def test_class_style_size_place_and_system_commands_as_windows_sees_them(self):
+        process, window = self.open("walled_move")
+        seen = session.probe(probe_exe, TITLES["walled_move"])
+        self.assertEqual((seen["exit"], seen["found"]), (0, "1"), "FindWindowA(\"Tovalinex\", title)")
+        self.assertEqual(int(seen["class_style"]), 3, "redraw on horizontal and vertical size change")
+        # The system adds visibility and sibling clipping to every shown top-level window.
+        visible_clip_siblings = 0x10000000 | 0x04000000
+        self.assertEqual(int(seen["style"]) & ~visible_clip_siblings, 0x00CA0000)
+        self.assertEqual(int(seen["extended_style"]) & ~0x100, 0)  # the system's window edge only
+        screen_width, screen_height, caption, frame_x, frame_y = map(int, seen["metrics"].split(","))
+        width = 640 + 2 * frame_x
+        height = 480 + 2 * frame_y + caption
+        x = int((screen_width - width) / 2)
+        y = int((screen_height - height) / 2) - caption % 2 - caption // 2
+        self.assertEqual(tuple(map(int, seen["window"].split(","))), (x, y, width, height))
+        self.assertEqual(seen["client"], "640,480")
+        self.assertEqual(seen["screen_save"], "1", "no screen saver while the program has the focus")
+        self.assertEqual(seen["restore"], "0", "other system commands go to the default procedure")
         self.close(process, window)
 
     def test_first_scenes_match_the_linux_pictures_cell_by_cell(self):

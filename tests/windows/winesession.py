@@ -45,6 +45,16 @@ def cross_build():
     return os.path.join(binary_dir, "bin")
 
 
+def build_probe(directory):
+    """Compiles WindowProbe.cpp, a Windows console program that looks at a
+    window from inside Wine; returns the path of the .exe."""
+    exe = os.path.join(directory, "window_probe.exe")
+    run(["x86_64-w64-mingw32-g++", "-std=c++17", "-O1", "-Wall", "-Wextra", "-static", "-mconsole",
+         os.path.join(os.path.dirname(os.path.abspath(__file__)), "WindowProbe.cpp"),
+         "-o", exe, "-luser32", "-lgdi32"], 120)
+    return exe
+
+
 def find_font_file():
     """IPAGothic's file, as fontconfig knows it or at the Debian package's path."""
     try:
@@ -142,6 +152,14 @@ class WineSession:
     def start(self, exe):
         """Starts an .exe; the process is `timeout`, whose exit code is the program's."""
         return self.x.start("/usr/bin/timeout", str(PROGRAM_TIMEOUT), "wine", exe, env=self.env)
+
+    def probe(self, probe_exe, title):
+        """What the probe prints about the window with that title, as a dict."""
+        result = subprocess.run(["timeout", "60", "wine", probe_exe, title.encode("cp932").hex()],
+                                env=self.env, capture_output=True, text=True, timeout=70)
+        values = dict(line.strip().split("=", 1) for line in result.stdout.splitlines() if "=" in line)
+        values["exit"] = result.returncode
+        return values
 
     def run_to_end(self, exe, timeout=60):
         """Starts an .exe and waits for it; returns its exit code."""
