@@ -9,6 +9,7 @@ packages=(
   fonts-ipafont-gothic
   googletest libgtest-dev libbenchmark-dev
   xvfb xdotool openbox x11-apps x11-utils imagemagick python3
+  desktop-file-utils
 )
 if [ "${TOVALINEX_WINDOWS:-1}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64 wine wine64 locales)

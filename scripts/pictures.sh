@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# Makes the README's pictures (docs/pictures/) and the menu icons
+# (packaging/icons/) from the headless twins driven by scripted keys:
+#   scripts/pictures.sh [ROOT]
+# ROOT defaults to this checkout; the packaging tests pass a scratch directory
+# and compare. With TOVALINEX_BIN_DIR set the twins found there are used,
+# otherwise they are built into build/.
+# Every run checks, through --trace, that each picture shows the scene it is
+# named after, so a changed program cannot leave a misleading picture.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$(realpath -m "${1:-$PWD}")"
+programs=(free_move walled_move eight_way_move jump_demo minigame)
+
+if [ -n "${TOVALINEX_BIN_DIR:-}" ]; then
+  bin="$TOVALINEX_BIN_DIR"
+else
+  [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build -j2 --target "${programs[@]/%/-headless}" >/dev/null
+  bin="$PWD/build/bin"
+fi
+for program in "${programs[@]}"; do
+  [ -x "$bin/$program-headless" ] || { echo "pictures: no $bin/$program-headless" >&2; exit 1; }
+done
+
+pictures="$root/docs/pictures"
+icons="$root/packaging/icons"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$pictures"
+# PNGs without time stamps, so that an unchanged picture is an unchanged file.
+png_options=(-strip -define png:exclude-chunks=date,time)
+
+# twin PROGRAM NAME ARGS...: runs the twin with a trace into $work/NAME.trace.
+twin() {
+  local program="$1" name="$2"
+  shift 2
+  "$bin/$program-headless" --trace "$work/$name.trace" "$@"
+}
+
+# expect NAME FRAME TEXT: fails unless TEXT was drawn in FRAME of the run NAME.
+expect() {
+  local hex
+  hex="$(printf '%s' "$3" | iconv -f UTF-8 -t CP932 | od -An -tx1 | tr -d ' \n')"
+  if ! grep -q "^$2 [-0-9]* [-0-9]* $hex\$" "$work/$1.trace"; then
+    echo "pictures: run $1 does not draw \"$3\" in frame $2" >&2
+    exit 1
+  fi
+}
+
+# shift_keys OFFSET SCRIPT: the same key script, OFFSET frames later.
+shift_keys() {
+  echo "$2" | sed -E 's/@([0-9]+)-([0-9]+)/@\1+'"$1"'-\2+'"$1"'/g' |
+    awk -F, -v OFS=, '{ for (i = 1; i <= NF; i++) { split($i, a, /@/); split(a[2], r, /-/);
+      split(r[1], f, /\+/); split(r[2], t, /\+/); $i = a[1] "@" (f[1] + f[2]) "-" (t[1] + t[2]) } print }'
+}
+
+# gif NAME DUMP FIRST LAST STEP HOLD: every STEP-th dumped frame of FIRST..LAST as
+# docs/pictures/NAME.gif at the programs' 60 frames per second (delays in
+# hundredths, rounded so that they add up), the last frame held HOLD hundredths.
+# Built in parts of 50 frames, since ImageMagick holds every whole frame of a
+# part in its pixel cache; each part starts with a whole frame, so the parts
+# join as they are.
+gif() {
+  local name="$1" dump="$2" first="$3" last="$4" step="$5" hold="$6"
+  local args=() parts=() index=0 frame delay
+  for ((frame = first; frame <= last; frame += step)); do
+    delay=$((((index + 1) * step * 100 + 30) / 60 - (index * step * 100 + 30) / 60))
+    ((frame + step > last)) && delay="$hold"
+    args+=(-delay "$delay" "$dump/$(printf 'frame-%05d.png' "$frame")")
+    index=$((index + 1))
+    if ((index % 50 == 0 || frame + step > last)); then
+      parts+=("$work/$name-part-${#parts[@]}.gif")
+      convert "${args[@]}" -layers Optimize "${parts[-1]}"
+      args=()
+    fi
+  done
+  convert "${parts[@]}" -loop 0 "$pictures/$name.gif"
+}
+
+# icon PROGRAM PICTURE GEOMETRY: the square GEOMETRY of PICTURE, framed, at every
+# icon size; enlarged without smoothing so that the text marks stay sharp.
+icon() {
+  local program="$1" picture="$2" geometry="$3" size
+  convert "$picture" -crop "$geometry" +repage -shave 1 -bordercolor '#606060' -border 1 \
+    "$work/icon-$program.png"
+  for size in 32 48 64 128 256; do
+    mkdir -p "$icons/${size}x$size"
+    local filter=Box
+    [ "$size" -gt 128 ] && filter=Point
+    convert "$work/icon-$program.png" -filter "$filter" -resize "${size}x$size" \
+      "${png_options[@]}" "$icons/${size}x$size/tovalinex-$program.png"
+  done
+}
+
+# trail DUMP OUT FRAMES...: the frames laid over each other, older ones paler,
+# so one picture shows a path.
+trail() {
+  local dump="$1" out="$2"
+  shift 2
+  local args=() count=$# index=0 frame
+  for frame in "$@"; do
+    args+=("(" "$dump/$(printf 'frame-%05d.png' "$frame")" -fill white
+           -colorize "$(((count - 1 - index) * 70 / count))%" ")")
+    index=$((index + 1))
+  done
+  convert "${args[@]}" -compose Darken -layers Flatten "$out"
+}
+
+# --- the movement samples ---
+twin free_move free_move --frames 40 --keys right+down@0-29 --png "$work/free_move.png"
+expect free_move 39 "●"
+twin walled_move walled_move --frames 60 --keys up@0-59,right@0-17 --png "$work/walled_move.png"
+expect walled_move 59 "＿＿＿＿＿＿＿＿＿＿"
+twin eight_way_move eight_way_move --frames 40 --keys down+right@0-29 --png "$work/eight_way_move.png"
+expect eight_way_move 39 "●"
+# A tap, a full jump from rest, a running jump to the right and one back left.
+jump_keys=space@30-31,space@70-90,right@120-200,space@140-170,left@210-290,space@235-246
+twin jump_demo jump_demo --frames 330 --keys "$jump_keys" --dump "$work/jump"
+expect jump_demo 155 "あんましヌピタっぽくないけどスペースキーでジャンプ"
+for program in free_move walled_move eight_way_move; do
+  convert "$work/$program.png" "${png_options[@]}" "$pictures/$program.png"
+done
+convert "$work/jump/frame-00155.png" "${png_options[@]}" "$pictures/jump_demo.png"
+gif jump_demo "$work/jump" 0 329 2 100
+
+# --- the mini-game ---
+# The seeds and keys of the whole games in tests/minigame/PlayTest.cpp, which
+# checks frame by frame what they show. Seed 168: every enemy shot down, play
+# from frame 12 to 736, the result from 738. Seed 1: the player flies into an
+# enemy, play ends in frame 191, the result from 192.
+clear_seed=168
+clear_keys="space@10-10,down@12-13,right@12-36,space@12-615,down@35-35,up@42-42,up@44-44,\
+down@51-51,down@58-58,up@63-63,down@85-96,up@122-122,down@134-136,up@140-142,\
+down@149-157,up@175-175,up@181-181,down@189-204,down@206-206,down@208-210,\
+up@217-218,down@223-223,down@225-225,down@234-234,up@236-237,down@238-244,\
+down@246-246,up@279-279,down@286-286,down@290-291,down@308-308,down@340-341,\
+up@354-354,down@360-363,down@368-368,down@379-379,down@384-384,down@393-393,\
+down@417-421,down@434-434,down@442-442,down@446-446,down@467-467,up@482-482,\
+down@485-485,down@487-495,down@502-502,down@512-512,down@525-525,down@540-540,\
+down@544-544,down@565-571,down@577-577,up@588-588,up@591-591,down@605-605,\
+down@607-607,right@616-693,up@616-706,right@697-697,left@698-698,right@704-704,\
+space@707-767,space@777-777"
+over_seed=1
+over_keys="space@10-10,down@46-51,right@46-152,down@70-70,up@73-73,down@100-100,\
+down@102-102,up@108-108,up@113-113,down@119-119,up@142-143,space@191-221,space@231-231"
+
+# The animated round: the title held a second longer (the seed comes from --time,
+# not from the frame, so the game is the same), and no press back to the title.
+title_frames=50
+round_keys="$(shift_keys "$title_frames" "${clear_keys%,space@777-777}")"
+round_last=$((738 + title_frames + 150))
+twin minigame round --frames $((round_last + 1)) --time "$clear_seed" --keys "$round_keys" \
+  --dump "$work/round"
+expect round 0 "羽虫落としミニゲーム　～ピルカモン～"
+expect round $((300 + title_frames)) "スペースキーでショット発射"
+expect round $((738 + title_frames)) "ゲームクリア"
+expect round "$round_last" "ゲームクリア"
+twin minigame over --frames 193 --time "$over_seed" --keys "$over_keys" --png "$work/over.png"
+expect over 192 "ゲームオーバー"
+convert "$work/round/frame-00000.png" "${png_options[@]}" "$pictures/minigame-title.png"
+convert "$work/round/frame-$(printf %05d $((300 + title_frames))).png" "${png_options[@]}" \
+  "$pictures/minigame-play.png"
+convert "$work/round/frame-$(printf %05d $((738 + title_frames))).png" "${png_options[@]}" \
+  "$pictures/minigame-clear.png"
+convert "$work/over.png" "${png_options[@]}" "$pictures/minigame-over.png"
+gif minigame-round "$work/round" 0 "$round_last" 3 300
+
+# --- the icons ---
+# Each program's own picture: for the movers, the path of a few frames.
+twin free_move icon-free_move --frames 24 --keys right+down@0-11,right@12-23 --dump "$work/i1"
+trail "$work/i1" "$work/trail-free_move.png" 0 4 8 12 16 20 23
+icon free_move "$work/trail-free_move.png" 128x128+44+24
+icon walled_move "$work/walled_move.png" 128x128+88+0
+# Eight sides of six steps each: the diagonal sides are as long as the straight ones.
+octagon=right@0-5,down+right@6-11,down@12-17,down+left@18-23,left@24-29,up+left@30-35,up@36-41,up+right@42-47
+twin eight_way_move icon-eight_way_move --frames 48 --keys "$octagon" --dump "$work/i3"
+trail "$work/i3" "$work/trail-eight_way_move.png" $(seq 2 3 47)
+icon eight_way_move "$work/trail-eight_way_move.png" 128x128+6+23
+twin jump_demo icon-jump_demo --frames 50 --keys right@0-9,right@12-12,right@15-15,right@18-18,right@21-21,right@24-24,right@27-27,right@30-30,right@33-33,right@36-36,right@39-39,right@42-42,space@10-30 --dump "$work/i4"
+trail "$work/i4" "$work/trail-jump_demo.png" $(seq 10 3 46)
+icon jump_demo "$work/trail-jump_demo.png" 128x128+60+316
+# Flying down and right, firing, into the enemies of seed 168.
+twin minigame icon-minigame --frames 101 --time 168 --keys space@0-0,down@2-41,right+space@2-100 \
+  --png "$work/icon-minigame-frame.png"
+expect icon-minigame 100 "スペースキーでショット発射"
+icon minigame "$work/icon-minigame-frame.png" 128x128+430+190
+
+echo "pictures: wrote $pictures and $icons"
