@@ -87,9 +87,11 @@ if(UNIX AND NOT APPLE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic")
   set(CPACK_STRIP_FILES ON)
-  # With DESTDIR the install code above sees the real prefix, not cpack's staging tree.
+  # Staged through DESTDIR with the prefix /usr, so the install code above
+  # writes /usr/bin into Exec and not cpack's staging directory.
   set(CPACK_SET_DESTDIR ON)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_INSTALL_PREFIX /usr)
   # Only the programs component: whatever else gets install rules stays out.
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL programs)
