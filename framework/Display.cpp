@@ -15,6 +15,10 @@ bool InitSurfaces(PlatformWindow* window) {
   MainDisplay.ready = 1;
   const bool back = CreateSurface(&MainDisplay.backBuffer, window, ClientWidth, ClientHeight);
   const bool strip = CreateSurface(&MainDisplay.textStrip, window, ClientWidth, StripHeight);
+  // A paint can come before the first frame (the window is exposed when it
+  // is first shown): it then shows white, like the window's own background,
+  // not the black of fresh pixels.
+  FillSurface(&MainDisplay.backBuffer, White);
   // The strip starts all key colour, so each text need only clear the columns
   // the previous one touched.
   FillSurface(&MainDisplay.textStrip, KeyColour);
