@@ -2,8 +2,9 @@
 // measurements can watch and disturb it without any change to the program:
 //   TOVALINEX_PROBE_LOG=FILE      appends one line per present of the window
 //                                 surface: CLOCK_MONOTONIC nanoseconds at the
-//                                 call, and for the first presents whether the
-//                                 picture was entirely black
+//                                 call, then for the first presents the colour
+//                                 (decimal 0xRRGGBB) if the whole picture is
+//                                 that one colour, else -1; -2 once unchecked
 //   TOVALINEX_PROBE_REFUSE=BYTES  makes every calloc of exactly BYTES fail, as
 //                                 when memory for a surface cannot be had
 #include <SDL.h>
@@ -19,24 +20,28 @@
 
 extern "C" void* __libc_calloc(size_t count, size_t size);
 
-constexpr int BlackChecks = 5;  // scanning every present would slow the loop it measures
+constexpr int UniformChecks = 5;  // scanning every present would slow the loop it measures
 
 static int LogFile = -2;  // -2: not opened yet, -1: no log asked for
 static int Presents = 0;
 
-static bool AllBlack(SDL_Window* window) {
+// The colour of a picture that is all one colour, or -1.
+static long UniformColour(SDL_Window* window) {
   SDL_Surface* surface = SDL_GetWindowSurface(window);
-  if (!surface || !surface->pixels) return false;
+  if (!surface || !surface->pixels || surface->w <= 0 || surface->h <= 0) return -1;
+  uint32_t first = 0;
+  std::memcpy(&first, surface->pixels, 4);
+  first &= 0xFFFFFF;
   for (int row = 0; row < surface->h; ++row) {
     const unsigned char* line = static_cast<const unsigned char*>(surface->pixels) +
                                 static_cast<long long>(row) * surface->pitch;
     for (int column = 0; column < surface->w; ++column) {
       uint32_t pixel = 0;
       std::memcpy(&pixel, line + column * 4, 4);
-      if (pixel & 0xFFFFFF) return false;
+      if ((pixel & 0xFFFFFF) != first) return -1;
     }
   }
-  return true;
+  return static_cast<long>(first);
 }
 
 extern "C" int SDL_UpdateWindowSurface(SDL_Window* window) {
@@ -50,9 +55,9 @@ extern "C" int SDL_UpdateWindowSurface(SDL_Window* window) {
   }
   if (LogFile >= 0) {
     char line[64];
-    const int black = Presents < BlackChecks ? (AllBlack(window) ? 1 : 0) : -1;
-    const int length = std::snprintf(line, sizeof line, "%lld %d\n",
-                                     now.tv_sec * 1000000000LL + now.tv_nsec, black);
+    const long uniform = Presents < UniformChecks ? UniformColour(window) : -2;
+    const int length = std::snprintf(line, sizeof line, "%lld %ld\n",
+                                     now.tv_sec * 1000000000LL + now.tv_nsec, uniform);
     // One write per line, so a reader never sees half of one.
     if (write(LogFile, line, static_cast<size_t>(length)) < 0) LogFile = -1;
   }

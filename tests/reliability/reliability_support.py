@@ -36,12 +36,18 @@ def probed_env(session, log=None, **extra):
     return env
 
 
+UNCHECKED, MIXED = -2, -1
+
+
 def presents(log):
-    """(nanoseconds, black flag) of every present logged so far."""
+    """(nanoseconds, uniform colour) of every present logged so far; the colour
+    is that of a picture all of one colour, MIXED for any other picture, and
+    UNCHECKED after the first few presents."""
     if not os.path.exists(log):
         return []
     with open(log) as lines:
-        return [(int(ns), int(black)) for ns, black in (line.split() for line in lines if line.endswith("\n"))]
+        return [(int(ns), int(colour))
+                for ns, colour in (line.split() for line in lines if line.endswith("\n"))]
 
 
 def intervals_ms(times_ns):

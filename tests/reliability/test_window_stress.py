@@ -9,8 +9,8 @@ import os
 import time
 import unittest
 
-from reliability_support import (TITLES, built_programs, hold_random_keys, presents,
-                                 probed_env)
+from reliability_support import (MIXED, TITLES, UNCHECKED, built_programs, hold_random_keys,
+                                 presents, probed_env)
 from xsession import XSession
 
 SECONDS = float(os.environ.get("TOVALINEX_STRESS_SECONDS", "8"))
@@ -27,6 +27,22 @@ class WindowStress(unittest.TestCase):
         for index, program in enumerate(programs):
             with self.subTest(program=program):
                 self.stress(program, seed=1000 + index)
+
+    def test_no_black_picture_before_the_first_frame(self):
+        # The window may be exposed before the first frame is drawn; what it
+        # shows then must be white like the rest of the window, not the black
+        # of fresh memory.
+        for program in built_programs():
+            with self.subTest(program=program), XSession() as x:
+                log = os.path.join(x.root, f"{program}.presents")
+                x.start(program, env=probed_env(x, log))
+                x.wait_window(TITLES[program])
+                x.wait_until(lambda: len(presents(log)) >= 5, 5, "fewer than 5 presents")
+                first = [colour for _, colour in presents(log)[:5]]
+                self.assertNotIn(UNCHECKED, first)
+                for colour in first:
+                    self.assertIn(colour, (MIXED, 0xFFFFFF), f"first presents {first}")
+                self.assertIn(MIXED, first, "no frame drawn in the first five presents")
 
     def stress(self, program, seed):
         with XSession() as x:
