@@ -85,8 +85,10 @@ def check_tree(test, prefix, entry_prefix):
     for key in ("Name", "Exec", "Icon", "Comment", "Keywords"):
         values = [entry[key] for entry in entries.values()]
         test.assertEqual(len(set(values)), len(values), f"{key} repeats: {values}")
-    icons = [open(os.path.join(prefix, f"share/icons/hicolor/64x64/apps/tovalinex-{program}.png"), "rb").read()
-             for program in PROGRAMS]
+    icons = []
+    for program in PROGRAMS:
+        with open(os.path.join(prefix, f"share/icons/hicolor/64x64/apps/tovalinex-{program}.png"), "rb") as icon:
+            icons.append(icon.read())
     test.assertEqual(len(set(icons)), len(icons), "two programs share an icon picture")
     return entries
 
