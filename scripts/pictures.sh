@@ -29,7 +29,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$pictures"
 # PNGs without time stamps, so that an unchanged picture is an unchanged file.
-png_options=(-strip -define png:exclude-chunks=date,time)
+png_options=(-strip -define 'png:exclude-chunks=date,time')
 
 # twin PROGRAM NAME ARGS...: runs the twin with a trace into $work/NAME.trace.
 twin() {
@@ -50,9 +50,9 @@ expect() {
 
 # shift_keys OFFSET SCRIPT: the same key script, OFFSET frames later.
 shift_keys() {
-  echo "$2" | sed -E 's/@([0-9]+)-([0-9]+)/@\1+'"$1"'-\2+'"$1"'/g' |
-    awk -F, -v OFS=, '{ for (i = 1; i <= NF; i++) { split($i, a, /@/); split(a[2], r, /-/);
-      split(r[1], f, /\+/); split(r[2], t, /\+/); $i = a[1] "@" (f[1] + f[2]) "-" (t[1] + t[2]) } print }'
+  echo "$2" | awk -F, -v OFS=, -v by="$1" '{
+    for (i = 1; i <= NF; i++) { split($i, part, /[@-]/); $i = part[1] "@" part[2] + by "-" part[3] + by }
+    print }'
 }
 
 # gif NAME DUMP FIRST LAST STEP HOLD: every STEP-th dumped frame of FIRST..LAST as
@@ -177,7 +177,10 @@ octagon=right@0-5,down+right@6-11,down@12-17,down+left@18-23,left@24-29,up+left@
 twin eight_way_move icon-eight_way_move --frames 48 --keys "$octagon" --dump "$work/i3"
 trail "$work/i3" "$work/trail-eight_way_move.png" $(seq 2 3 47)
 icon eight_way_move "$work/trail-eight_way_move.png" 128x128+6+23
-twin jump_demo icon-jump_demo --frames 50 --keys right@0-9,right@12-12,right@15-15,right@18-18,right@21-21,right@24-24,right@27-27,right@30-30,right@33-33,right@36-36,right@39-39,right@42-42,space@10-30 --dump "$work/i4"
+# Up to speed, then a tap of right every third frame to hold it against friction.
+jump_icon_keys=right@0-9,space@10-30
+for frame in $(seq 12 3 42); do jump_icon_keys+=",right@$frame-$frame"; done
+twin jump_demo icon-jump_demo --frames 50 --keys "$jump_icon_keys" --dump "$work/i4"
 trail "$work/i4" "$work/trail-jump_demo.png" $(seq 10 3 46)
 icon jump_demo "$work/trail-jump_demo.png" 128x128+60+316
 # Flying down and right, firing, into the enemies of seed 168.
