@@ -27,6 +27,8 @@ pictures="$root/docs/pictures"
 icons="$root/packaging/icons"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# Made afresh, so that a picture no longer made does not linger.
+rm -f "$pictures"/*.png "$pictures"/*.gif "$icons"/*x*/tovalinex-*.png
 mkdir -p "$pictures"
 # PNGs without time stamps, so that an unchanged picture is an unchanged file.
 png_options=(-strip -define 'png:exclude-chunks=date,time')
