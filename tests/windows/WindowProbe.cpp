@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   std::printf("found=%d\n", window != nullptr);
   if (!window) return 1;
 
+  std::printf("foreground=%d\n", GetForegroundWindow() == window);
   std::printf("class_style=%lu\n", static_cast<unsigned long>(GetClassLongA(window, GCL_STYLE)));
   std::printf("style=%lu\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
   std::printf("extended_style=%lu\n",

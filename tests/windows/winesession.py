@@ -87,7 +87,9 @@ class WineSession:
     """An XSession with a prepared Wine prefix. Use as a context manager."""
 
     def __init__(self):
-        self.x = XSession()
+        # Wide enough for two centred windows to be set side by side: X keeps
+        # no pixels of a covered window, so a covered one cannot be looked at.
+        self.x = XSession(width=2048, height=1024)
         self.env = None
         self.times = {}
 
@@ -176,6 +178,12 @@ class WineSession:
 
     def windows(self, exe):
         return self.x.windows(self.window_class(exe))
+
+    def move(self, window, left, top):
+        """Moves a window through the window manager and waits until it is there."""
+        subprocess.run(["xdotool", "windowmove", "--sync", str(window), str(left), str(top)],
+                       env=self.x.env, capture_output=True, timeout=30)
+        self.x.wait_until(lambda: self.x.geometry(window)[0] < left + 50, 5, "window not moved")
 
     @staticmethod
     def cpu_seconds(process):
