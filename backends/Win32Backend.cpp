@@ -85,9 +85,23 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
   metrics->frameHeight = GetSystemMetrics(SM_CYDLGFRAME);
 }
 
+// Two copies started at the same moment could both miss the other's window,
+// so a named mutex, taken before any window exists, settles which one runs;
+// the later copy then waits briefly for the first one's window to appear.
 bool PlatformActivateExistingInstance(const char* title) {
+  unsigned hash = 2166136261u;
+  for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(title); *byte; ++byte)
+    hash = (hash ^ *byte) * 16777619u;
+  char name[64];
+  wsprintfA(name, "Local\\Tovalinex-%08x", hash);
+  const HANDLE guard = CreateMutexA(nullptr, FALSE, name);  // held until the process ends
+  const bool first = guard != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
   HWND running = FindWindowA(WindowClassName, title);
-  if (!running) return false;
+  for (int attempt = 0; !first && !running && attempt < 150; ++attempt) {
+    Sleep(20);
+    running = FindWindowA(WindowClassName, title);
+  }
+  if (!running) return !first;
   if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
   SetForegroundWindow(running);
   return true;

@@ -301,6 +301,19 @@ class ProgramsUnderWine(unittest.TestCase):
         return (left < other_left + other_width and other_left < left + width
                 and top < other_top + other_height and other_top < top + height)
 
+    def test_simultaneous_starts_leave_one_window(self):
+        starts = [session.start(exe("eight_way_move")) for _ in range(3)]
+        self.started.extend(starts)
+        window = session.wait_window(exe("eight_way_move"), TITLES["eight_way_move"])
+        self.x.wait_until(lambda: sum(p.poll() is not None for p in starts) == 2, 20,
+                          "the later copies did not hand over")
+        self.assertEqual([p.returncode for p in starts if p.poll() is not None], [0, 0])
+        time.sleep(1.0)
+        self.assertEqual(len(session.windows(exe("eight_way_move"))), 1)
+        running = [p for p in starts if p.poll() is None]
+        self.assertEqual(len(running), 1)
+        self.close(running[0], window)
+
     def test_single_instance_activation_freeze_and_resume(self):
         # The mini-game in play changes its picture every frame (the enemies
         # wander, the seconds count), so a changing picture shows frames running
