@@ -79,19 +79,33 @@ class SingleInstanceStress(unittest.TestCase):
         garbage = [b"\x00", b"activat", b"ACTIVATE\n", b"activate!", b"x" * 65536,
                    bytes(range(256)) * 8, b"\nactivate\n", b"activate\r\n"]
         peers = []
+
+        def connect():
+            # The copy accepts once a pass, so a full backlog makes us wait a
+            # moment; one that stopped accepting would make us wait forever,
+            # which is a failure, not a reason to hang.
+            deadline = time.monotonic() + 2.0
+            while True:
+                peer = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+                peer.setblocking(False)
+                try:
+                    peer.connect(path)
+                    return peer
+                except BlockingIOError:
+                    peer.close()
+                    if time.monotonic() > deadline:
+                        raise AssertionError("the first copy no longer accepts peers")
+                    time.sleep(0.005)
+
         for payload in garbage:
-            peer = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            peer.connect(path)
-            peer.setblocking(False)
+            peer = connect()
             try:
                 peer.send(payload)
             except BlockingIOError:
                 pass  # the copy reads only what it needs: the rest may stay unsent
             peers.append(peer)
         for _ in range(12):
-            peer = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            peer.connect(path)
-            peers.append(peer)
+            peers.append(connect())
         return peers
 
     def frames_between(self, log, start_ns, end_ns):

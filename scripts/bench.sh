@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the benchmarks into build-bench/ and prints the performance table:
+# frame cost (callgrind instructions and Google Benchmark times) against the
+# floor and the literal text drawing, pacing under Xvfb idle and with one
+# core loaded, CPU while inactive, and start-up against a bare SDL2 window.
+#   scripts/bench.sh [--skip-frames] [--skip-windowed] [--rounds N] [PROGRAM ...]
+# The table is also written to build-bench/performance.md. Times are only
+# comparable within one run; run it on an otherwise idle machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVALINEX_BENCH=ON >/dev/null
+targets=(bare_sdl tovalinex_probe free_move)
+for program in free_move walled_move eight_way_move jump_demo minigame; do
+  [ -d "samples/$program" ] || [ "$program" = minigame ] || continue
+  targets+=("bench_$program")
+done
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null
+python3 bench/measure.py --build "$build" "$@" | tee "$build/performance.md"
