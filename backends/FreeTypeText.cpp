@@ -84,9 +84,11 @@ bool FreeTypeOpenFont() {
     std::fprintf(stderr, "tovalinex: the font file %s (TOVALINEX_FONT) cannot be opened\n", chosen);
     return false;
   }
-  if (TryFontconfig()) return true;
+  // The package's own paths first: asking fontconfig means parsing its whole
+  // configuration, which costs more start-up time than everything else here.
   for (const char* path : PackagePaths)
     if (TryOpen(path)) return true;
+  if (TryFontconfig()) return true;
   std::fprintf(stderr,
                "tovalinex: the Japanese font %s was not found; install it with\n"
                "  sudo apt-get install %s\n",

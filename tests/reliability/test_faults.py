@@ -84,6 +84,25 @@ class Faults(unittest.TestCase):
                             self.assertFailsClearly(code, errors, EXIT_NO_FONT, path)
             self.assertEqual(x.windows(), [], "a window was left behind")
 
+    def test_broken_fontconfig_is_no_fault(self):
+        # The font package's own file is found without asking fontconfig, so a
+        # missing or broken fontconfig set-up neither stops a start nor changes
+        # the picture.
+        pictures = []
+        for fontconfig in (None, "/nonexistent/fonts.conf"):
+            env = dict(os.environ)
+            env.pop("TOVALINEX_FONT", None)
+            if fontconfig:
+                env.update(FONTCONFIG_FILE=fontconfig, FONTCONFIG_PATH="/nonexistent")
+            png = os.path.join(self.scratch, f"fontconfig-{len(pictures)}.png")
+            result = subprocess.run([os.path.join(BIN_DIR, "minigame-headless"), "--frames", "30",
+                                     "--keys", "space@5-6", "--png", png], env=env,
+                                    capture_output=True, text=True, timeout=20)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            with open(png, "rb") as picture:
+                pictures.append(picture.read())
+        self.assertEqual(pictures[0], pictures[1])
+
     def test_font_unreadable(self):
         # Root reads any file, so the start runs as another user when we are root.
         real = subprocess.run(["fc-match", "-f", "%{file}", "IPAGothic"], capture_output=True,
