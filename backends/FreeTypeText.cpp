@@ -98,32 +98,33 @@ bool FreeTypeOpenFont() {
 
 const char* FreeTypeFontPath() { return Face ? FacePath : nullptr; }
 
-static void RenderCell(GlyphCell* cell, unsigned code, int width) {
-  cell->ready = true;
-  std::memset(cell->rows, 0, sizeof cell->rows);
+// One character from `face` into a cell `width` pixels wide: ink[row] bit 15
+// is the cell's leftmost column.
+static void PlaceGlyph(FT_Face face, unsigned code, int width, uint16_t ink[LineHeight]) {
+  std::memset(ink, 0, LineHeight * sizeof ink[0]);
   const uint32_t codePoint = Cp932CodeToUnicode(code);
   if (codePoint < 0x20 || codePoint == 0x7F) return;  // blank cell: none, or a control code
-  const FT_UInt index = FT_Get_Char_Index(Face, codePoint);
+  const FT_UInt index = FT_Get_Char_Index(face, codePoint);
   if (index == 0) return;
-  if (FT_Load_Glyph(Face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) != 0)
+  if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) != 0)
     return;
-  const FT_Bitmap& bitmap = Face->glyph->bitmap;
+  const FT_Bitmap& bitmap = face->glyph->bitmap;
   if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return;
   const int rows = static_cast<int>(bitmap.rows);
   const int columns = static_cast<int>(bitmap.width);
   // Ink is kept inside the cell: a glyph the hinting pushes past the line
   // (the overline sits one row too high) is moved back in, not cut off.
-  int top = Baseline - Face->glyph->bitmap_top;
+  int top = Baseline - face->glyph->bitmap_top;
   if (top + rows > LineHeight) top = LineHeight - rows;
   if (top < 0) top = 0;
-  int left = Face->glyph->bitmap_left;
+  int left = face->glyph->bitmap_left;
   if (left + columns > width) left = width - columns;
   if (left < 0) left = 0;
   for (int row = 0; row < rows && top + row < LineHeight; ++row) {
     const unsigned char* line = bitmap.buffer + row * bitmap.pitch;
     for (int column = 0; column < columns && left + column < width; ++column)
       if (line[column >> 3] & (0x80 >> (column & 7)))
-        cell->rows[top + row] |= static_cast<uint16_t>(0x8000 >> (left + column));
+        ink[top + row] |= static_cast<uint16_t>(0x8000 >> (left + column));
   }
 }
 
@@ -136,12 +137,17 @@ static const GlyphCell* Glyph(unsigned code, int width) {
     const unsigned leadIndex = lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31;
     cell = &DoubleByteGlyphs[leadIndex * 256 + (code & 0xFF)];
   }
-  if (!cell->ready) RenderCell(cell, code, width);
+  if (!cell->ready) {
+    PlaceGlyph(Face, code, width, cell->rows);
+    cell->ready = true;
+  }
   return cell;
 }
 
-int FreeTypeRenderText(Surface* strip, const char* text, int length) {
-  if (!Face) return -1;
+// Walks the text's cells into the strip; `rowsOf(code, width)` gives each
+// character's ink.
+template <typename RowsOf>
+static int RenderCells(Surface* strip, const char* text, int length, RowsOf rowsOf) {
   if (!strip->pixels) return 0;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
   int pen = 0;
@@ -158,9 +164,9 @@ int FreeTypeRenderText(Surface* strip, const char* text, int length) {
     } else {
       index += 1;
     }
-    const GlyphCell* cell = Glyph(code, width);
+    const uint16_t* rows = rowsOf(code, width);
     for (int row = 0; row < LineHeight && row < strip->height; ++row) {
-      const uint16_t ink = cell->rows[row];
+      const uint16_t ink = rows[row];
       if (!ink) continue;
       uint32_t* line =
           strip->pixels + static_cast<long long>(strip->height - 1 - row) * strip->width;
@@ -170,4 +176,18 @@ int FreeTypeRenderText(Surface* strip, const char* text, int length) {
     pen += width;
   }
   return pen < strip->width ? pen : strip->width;
+}
+
+int FreeTypeRenderText(Surface* strip, const char* text, int length) {
+  if (!Face) return -1;
+  return RenderCells(strip, text, length,
+                     [](unsigned code, int width) { return Glyph(code, width)->rows; });
+}
+
+int FreeTypeRenderTextUncached(FT_Face face, Surface* strip, const char* text, int length) {
+  uint16_t rows[LineHeight];
+  return RenderCells(strip, text, length, [face, &rows](unsigned code, int width) {
+    PlaceGlyph(face, code, width, rows);
+    return static_cast<const uint16_t*>(rows);
+  });
 }

@@ -6,8 +6,8 @@
 #include "Cp932.h"
 #include "Surface.h"
 
-// Finds and opens the face once (TOVALINEX_FONT, then fontconfig's IPAGothic,
-// then the Debian package's path). False, after a message naming the package
+// Finds and opens the face once (TOVALINEX_FONT, then the Debian package's
+// path, then fontconfig's IPAGothic). False, after a message naming the package
 // to install, when none opens.
 bool FreeTypeOpenFont();
 // The path of the open face, or null.
@@ -15,3 +15,8 @@ const char* FreeTypeFontPath();
 // Renders the first `length` bytes of the text at (0, 0) of the strip;
 // returns the width of the cells drawn, or -1 when no face is open.
 int FreeTypeRenderText(Surface* strip, const char* text, int length);
+
+// The same drawing from another open face, every character rendered afresh
+// (no glyph cache); for comparisons.
+struct FT_FaceRec_;
+int FreeTypeRenderTextUncached(FT_FaceRec_* face, Surface* strip, const char* text, int length);
