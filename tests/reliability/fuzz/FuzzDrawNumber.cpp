@@ -13,13 +13,6 @@
 
 constexpr int MaximumRecords = 32;
 
-static uint32_t ReferencePixels[ClientWidth * ClientHeight];
-static uint32_t ReferenceStripPixels[ClientWidth * StripHeight];
-static Surface ReferenceBack = {nullptr, ReferencePixels, ClientWidth, ClientHeight};
-static Surface ReferenceStrip = {nullptr, ReferenceStripPixels, ClientWidth, StripHeight};
-
-static bool RowTouched[ClientHeight];  // rows either picture may differ from white in
-
 static char Observed[128];
 static int ObservedCount = 0;
 
@@ -46,9 +39,7 @@ static void WriteDecimal(int value, char* out) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  StartFramework();
-  FillSurface(&MainDisplay.backBuffer, White);
-  FillSurface(&ReferenceBack, White);
+  StartTextTarget();
   TextObserver = Observe;
   return 0;
 }
@@ -71,13 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     }
     ReferenceDrawString(&ReferenceBack, &ReferenceStrip, expected, x, y);
-    NoteRows(RowTouched, ClientHeight, y, StripHeight);
-    ExpectSameRows(&MainDisplay.textStrip, &ReferenceStrip, 0, StripHeight - 1, "text strip");
+    CheckTextStrip(y);
   }
-  ExpectSameRows(&MainDisplay.backBuffer, &ReferenceBack, 0, ClientHeight - 1, "whole picture");
-  bool referenceRows[ClientHeight];
-  std::memcpy(referenceRows, RowTouched, sizeof referenceRows);
-  RestoreRows(&MainDisplay.backBuffer, RowTouched, White);
-  RestoreRows(&ReferenceBack, referenceRows, White);
+  FinishTextInput();
   return 0;
 }

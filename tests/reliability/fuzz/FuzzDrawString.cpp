@@ -13,16 +13,8 @@
 
 constexpr int MaximumRecords = 64;
 
-static uint32_t ReferencePixels[ClientWidth * ClientHeight];
-static uint32_t ReferenceStripPixels[ClientWidth * StripHeight];
-static Surface ReferenceBack = {nullptr, ReferencePixels, ClientWidth, ClientHeight};
-static Surface ReferenceStrip = {nullptr, ReferenceStripPixels, ClientWidth, StripHeight};
-static bool RowTouched[ClientHeight];  // rows either picture may differ from white in
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  StartFramework();
-  FillSurface(&MainDisplay.backBuffer, White);
-  FillSurface(&ReferenceBack, White);
+  StartTextTarget();
   return 0;
 }
 
@@ -46,17 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::free(text);
 
     const long long top = y;
-    NoteRows(RowTouched, ClientHeight, top, StripHeight);
-    ExpectSameRows(&MainDisplay.textStrip, &ReferenceStrip, 0, StripHeight - 1, "text strip");
+    CheckTextStrip(top);
     ExpectSameRows(&MainDisplay.backBuffer, &ReferenceBack, top, top + StripHeight - 1,
                    "rows of the text");
   }
-  // Nothing may have changed outside the rows the texts cover.
-  ExpectSameRows(&MainDisplay.backBuffer, &ReferenceBack, 0, ClientHeight - 1, "whole picture");
-  // Only the rows the texts could reach are put back to white, which keeps a run fast.
-  bool referenceRows[ClientHeight];
-  std::memcpy(referenceRows, RowTouched, sizeof referenceRows);
-  RestoreRows(&MainDisplay.backBuffer, RowTouched, White);
-  RestoreRows(&ReferenceBack, referenceRows, White);
+  FinishTextInput();
   return 0;
 }

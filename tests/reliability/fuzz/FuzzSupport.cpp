@@ -111,18 +111,36 @@ void PaintDistinct(uint32_t* pixels, size_t count) {
     pixels[index] = static_cast<uint32_t>(index * 2246822519u) | 0x01000000u;
 }
 
-void NoteRows(bool* touched, int surfaceHeight, long long top, long long height) {
-  for (long long row = top < 0 ? 0 : top; row < top + height && row < surfaceHeight; ++row)
-    touched[row] = true;
+static uint32_t ReferencePixels[ClientWidth * ClientHeight];
+static uint32_t ReferenceStripPixels[ClientWidth * StripHeight];
+Surface ReferenceBack = {nullptr, ReferencePixels, ClientWidth, ClientHeight};
+Surface ReferenceStrip = {nullptr, ReferenceStripPixels, ClientWidth, StripHeight};
+static bool RowTouched[ClientHeight];  // rows either picture may differ from white in
+
+void StartTextTarget() {
+  StartFramework();
+  FillSurface(&MainDisplay.backBuffer, White);
+  FillSurface(&ReferenceBack, White);
 }
 
-void RestoreRows(Surface* surface, bool* touched, uint32_t colour) {
-  for (int row = 0; row < surface->height; ++row) {
-    if (!touched[row]) continue;
-    touched[row] = false;
-    uint32_t* line =
-        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
-    for (int column = 0; column < surface->width; ++column) line[column] = colour;
+void CheckTextStrip(long long y) {
+  for (long long row = y < 0 ? 0 : y; row < y + StripHeight && row < ClientHeight; ++row)
+    RowTouched[row] = true;
+  ExpectSameRows(&MainDisplay.textStrip, &ReferenceStrip, 0, StripHeight - 1, "text strip");
+}
+
+void FinishTextInput() {
+  // Nothing may have changed outside the rows the texts cover.
+  ExpectSameRows(&MainDisplay.backBuffer, &ReferenceBack, 0, ClientHeight - 1, "whole picture");
+  Surface* const pictures[] = {&MainDisplay.backBuffer, &ReferenceBack};
+  for (int row = 0; row < ClientHeight; ++row) {
+    if (!RowTouched[row]) continue;
+    RowTouched[row] = false;
+    for (Surface* surface : pictures) {
+      uint32_t* line =
+          surface->pixels + static_cast<long long>(ClientHeight - 1 - row) * ClientWidth;
+      for (int column = 0; column < ClientWidth; ++column) line[column] = White;
+    }
   }
 }
 

@@ -48,10 +48,17 @@ uint32_t* PlacePixels(PixelArea* area, size_t count);
 void PaintScattered(uint32_t* pixels, size_t count, const uint32_t* colours, int colourCount);
 void PaintDistinct(uint32_t* pixels, size_t count);
 
-// Which picture rows a fuzz input may have changed, so that only those are
-// put back to white afterwards.
-void NoteRows(bool* touched, int surfaceHeight, long long top, long long height);
-void RestoreRows(Surface* surface, bool* touched, uint32_t colour);
+// The text targets draw every text through the framework and, the plain
+// way, into this picture and strip; both pictures start white.
+extern Surface ReferenceBack;
+extern Surface ReferenceStrip;
+void StartTextTarget();
+// After a text drawn at row y both ways: the strips must agree, and the rows
+// the text covers are noted for FinishTextInput.
+void CheckTextStrip(long long y);
+// At the end of an input: the whole pictures must agree; then only the rows
+// the texts covered are put back to white, which keeps a run fast.
+void FinishTextInput();
 
 // Reads little-endian integers from the input; missing bytes read as 0.
 struct InputReader {
