@@ -7,9 +7,9 @@ import subprocess
 import time
 import unittest
 
-from xsession import BIN_DIR, XSession
+from xsession import BIN_DIR, TITLES, XSession
 
-TITLE = "移動速度を速くしてみる"
+TITLE = TITLES["free_move"]
 WHITE = 0xFFFFFF
 
 

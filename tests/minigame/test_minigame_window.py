@@ -4,9 +4,9 @@ space bar, the time readout counting up, and closing."""
 import time
 import unittest
 
-from xsession import XSession
+from xsession import TITLES, XSession
 
-TITLE = "タイトル画面、ゲームオーバー画面"
+TITLE = TITLES["minigame"]
 TITLE_LINE = (140, 220, 140 + 18 * 16 - 1, 235)  # "羽虫落としミニゲーム　～ピルカモン～"
 INSTRUCTION_LINE = (20, 10, 20 + 14 * 16 - 1, 25)  # 14 characters on every scene
 SECONDS = (380, 10, 403, 25)  # the gap inside "タイム：     秒", room for three digits

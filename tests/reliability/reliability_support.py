@@ -7,15 +7,8 @@ import os
 import random
 import time
 
-from xsession import BIN_DIR
+from xsession import BIN_DIR, TITLES
 
-TITLES = {
-    "free_move": "移動速度を速くしてみる",
-    "walled_move": "壁の指定と数字表示",
-    "eight_way_move": "移動速度をよく考えてみる",
-    "jump_demo": "ヌピタっぽいジャンプ",
-    "minigame": "タイトル画面、ゲームオーバー画面",
-}
 KEYS = ["Left", "Up", "Right", "Down", "space"]
 PERIOD_MS = 1000 / 60
 PROBE = os.environ.get("TOVALINEX_PROBE", "")

@@ -4,17 +4,16 @@ where it starts, and a key that moves it."""
 import time
 import unittest
 
-from xsession import XSession
+from xsession import TITLES, XSession
 
 
 class SampleWindow(unittest.TestCase):
     program = None
-    title = None
 
     def setUp(self):
         self.x = XSession().__enter__()
         self.process = self.x.start(self.program)
-        self.window = self.x.wait_window(self.title)
+        self.window = self.x.wait_window(TITLES[self.program])
         self.x.activate(self.window)
 
     def tearDown(self):
@@ -39,7 +38,6 @@ class SampleWindow(unittest.TestCase):
 
 class WalledMoveWindow(SampleWindow):
     program = "walled_move"
-    title = "壁の指定と数字表示"
     below_wall = (0, 46, 639, 479)
 
     def readout(self, picture, left):
@@ -67,7 +65,6 @@ class WalledMoveWindow(SampleWindow):
 
 class EightWayMoveWindow(SampleWindow):
     program = "eight_way_move"
-    title = "移動速度をよく考えてみる"
     whole = (0, 0, 639, 479)
 
     def test_mark_starts_at_fifty_and_right_moves_it_in_steps_of_four(self):
@@ -85,7 +82,6 @@ class EightWayMoveWindow(SampleWindow):
 
 class JumpDemoWindow(SampleWindow):
     program = "jump_demo"
-    title = "ヌピタっぽいジャンプ"
     above_ground = (0, 0, 639, 429)
 
     def test_mark_stands_on_the_ground_and_space_lifts_it(self):

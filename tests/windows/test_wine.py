@@ -17,16 +17,9 @@ import time
 import unittest
 
 from winesession import BIN_DIR, WineSession, build_probe, cross_build
-from xsession import Picture
+from xsession import TITLES, Picture
 
 WHITE = 0xFFFFFF
-TITLES = {
-    "free_move": "移動速度を速くしてみる",
-    "walled_move": "壁の指定と数字表示",
-    "eight_way_move": "移動速度をよく考えてみる",
-    "jump_demo": "ヌピタっぽいジャンプ",
-    "minigame": "タイトル画面、ゲームオーバー画面",
-}
 SYSTEM_DLLS = {"KERNEL32.dll", "USER32.dll", "GDI32.dll", "msvcrt.dll"}
 # IPAGothic, standing in for the 16-dot named face under Wine, draws the
 # overline "￣" as a bar 0.37 pixel thick between pixel centres; GDI's
