@@ -134,13 +134,14 @@ class XSession:
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self._wait_for(lambda: self._run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).find("window id") >= 0,
                            10, "openbox did not start")
-        # The first synthetic key switches the server's core keyboard to the XTEST
-        # device, which sends every client a MappingNotify; openbox then drops and
-        # re-grabs its bindings, and a key arriving meanwhile (often the first
-        # Alt+F4) goes to the focused program instead. One key now, before any
-        # program runs, and a moment for the re-grab, takes that race away.
-        self._run(["xdotool", "key", "shift"], check=True)
-        time.sleep(0.2)
+            # The first synthetic key switches the server's core keyboard to the
+            # XTEST device, which sends every client a MappingNotify; openbox then
+            # drops and re-grabs its bindings, and a key arriving meanwhile (often
+            # the first Alt+F4) goes to the focused program instead. One key now,
+            # before any program runs, and a moment for the re-grab, takes that
+            # race away.
+            self._run(["xdotool", "key", "shift"], check=True)
+            time.sleep(0.2)
         return self
 
     def __exit__(self, *exc):

@@ -100,6 +100,12 @@ def text_cells(texts):
     return cells
 
 
+def in_view(picture):
+    """Whether the capture shows the program, mostly white: a covered window,
+    or one still on its way back from the task bar, comes out black."""
+    return picture.count(WHITE) > picture.width * picture.height // 2
+
+
 def has_ink(picture, left, top, width, height=16):
     for y in range(max(top, 0), min(top + height, picture.height)):
         row = picture.pixels[y * picture.width:(y + 1) * picture.width]
@@ -172,13 +178,13 @@ class ProgramsUnderWine(unittest.TestCase):
         self.assertEqual(process.wait(timeout=20), 0, "closing the window must exit with 0")
 
     def settled(self, window):
-        """The window's picture once it shows the program (mostly white, with
-        some ink: a covered window comes out black) and two captures agree."""
+        """The window's picture once it is in view with some ink and two
+        captures agree."""
         previous = None
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             picture = self.x.capture(window)
-            shown = picture.ink_box() and picture.count(WHITE) > picture.width * picture.height // 2
+            shown = picture.ink_box() and in_view(picture)
             if previous is not None and picture.pixels == previous.pixels and shown:
                 return picture
             previous = picture
@@ -264,16 +270,15 @@ class ProgramsUnderWine(unittest.TestCase):
         self.close(process, window)
 
     def capture_shown(self, window, timeout=5):
-        """A capture once the window shows the program (mostly white): a window
-        just restored from the task bar may still be on its way back, not yet
-        capturable or not yet painted."""
+        """A capture once the window is in view: a window just restored from
+        the task bar may not be capturable yet."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             try:
                 picture = self.x.capture(window)
             except subprocess.CalledProcessError:
                 picture = None
-            if picture and picture.count(WHITE) > picture.width * picture.height // 2:
+            if picture and in_view(picture):
                 return picture
             time.sleep(0.1)
         self.fail(f"window {window} is not in view")
