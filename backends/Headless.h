@@ -5,28 +5,20 @@
 
 #include <cstdint>
 
+#include "KeySet.h"
 #include "Surface.h"
-
-struct KeySpan {
-  unsigned keys;  // bit set of HeadlessKeyBit values
-  int first;      // frames, inclusive
-  int last;
-};
 
 struct ActivationChange {
   int pass;  // the loop pass at whose start the message arrives
   int active;
 };
 
-constexpr int MaximumKeySpans = 256;
 constexpr int MaximumActivationChanges = 64;
 constexpr int64_t HeadlessCounterFrequency = 10000000;  // ticks per second
 
 struct HeadlessScript {
   int frames;  // GameFrame calls before the window is closed
   long long calendarSeconds;
-  KeySpan keySpans[MaximumKeySpans];
-  int keySpanCount;
   ActivationChange activations[MaximumActivationChanges];
   int activationCount;
   bool counterAvailable;  // false: there is no high-resolution counter
@@ -37,8 +29,8 @@ struct HeadlessScript {
   bool refuseFont;
   // Called each time a frame's picture is presented, with that frame's index.
   void (*presented)(int frame, const Surface* picture);
-  // When set, gives the keys held in each frame (a HeadlessKeyBit set) in
-  // place of the key spans; called once per frame, in frame order.
+  // Gives the keys held in each frame (a KeySetBit set); called once per
+  // frame, in frame order. Null: no key is ever held.
   unsigned (*keySource)(int frame);
 };
 
@@ -64,9 +56,3 @@ const Surface* HeadlessPresented();
 // Moves the virtual clock, as if the caller had taken that long.
 void HeadlessAdvanceClock(int64_t ticks);
 int64_t HeadlessClock();
-
-// Bit of a virtual key in KeySpan::keys; 0 for keys the programs never poll.
-unsigned HeadlessKeyBit(int virtualKey);
-// Parses "KEY[+KEY...]@FROM-TO,..." (keys left up right down space) into the
-// script's key spans; false on any syntax error or too many spans.
-bool ParseKeyScript(const char* text, HeadlessScript* script);

@@ -17,13 +17,17 @@
 #include <cstring>
 
 #include "Display.h"
+#include "FrameLoop.h"
 #include "Headless.h"
+#include "KeyScript.h"
 #include "PngFile.h"
-#include "Shell.h"
 
 static const char* DumpDirectory = nullptr;
 static FILE* Trace = nullptr;
 static bool DumpFailed = false;
+
+static KeyScript Keys = {};
+static unsigned ScriptedKeySource(int frame) { return KeysAtFrame(&Keys, frame); }
 
 // The random key source: a 64-bit xorshift generator, so a seed replays exactly.
 static uint64_t RandomState = 0;
@@ -108,7 +112,7 @@ int main(int argc, char** argv) {
       script->frames = static_cast<int>(number);
       haveFrames = true;
     } else if (std::strcmp(option, "--keys") == 0) {
-      if (!value || !ParseKeyScript(value, script)) return Usage(argv[0], "bad --keys script");
+      if (!value || !ParseKeyScript(value, &Keys)) return Usage(argv[0], "bad --keys script");
     } else if (std::strcmp(option, "--random-keys") == 0) {
       if (!ParseWhole(value, 0, 1LL << 62, &number))
         return Usage(argv[0], "--random-keys takes a seed, a whole number");
@@ -130,8 +134,9 @@ int main(int argc, char** argv) {
     ++index;
   }
   if (!haveFrames) return Usage(argv[0], "--frames is required");
-  if (script->keySource && script->keySpanCount > 0)
+  if (script->keySource && Keys.spanCount > 0)
     return Usage(argv[0], "--keys and --random-keys exclude each other");
+  if (!script->keySource) script->keySource = ScriptedKeySource;
   if (DumpDirectory) {
     mkdir(DumpDirectory, 0777);
     struct stat info = {};

@@ -162,6 +162,3 @@ bool ServeInstancePeers() {
   }
   return asked;
 }
-
-int InstanceListenSocket() { return ListenSocket; }
-const char* InstanceDirectory() { return Directory; }

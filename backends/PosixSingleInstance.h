@@ -13,7 +13,3 @@ InstanceClaim ClaimInstance(const char* identity);
 // Accepts and reads waiting peers without blocking; true when one of them
 // asked us to come forward. Peers that send garbage or nothing are dropped.
 bool ServeInstancePeers();
-// The listening socket, for waiting on it; -1 when there is none.
-int InstanceListenSocket();
-// The directory holding the lock and socket, once claimed.
-const char* InstanceDirectory();

@@ -13,7 +13,9 @@
 #include <cstring>
 
 #include "Display.h"
+#include "FrameLoop.h"
 #include "FreeTypeText.h"
+#include "MessageQueue.h"
 #include "Platform.h"
 #include "PosixSingleInstance.h"
 #include "Shell.h"
@@ -23,27 +25,19 @@ struct PlatformWindow {
   SDL_Window* window;
 };
 
-struct SdlMessage {
-  WindowMessage kind;
-  long long first;
-};
-
 static PlatformWindow TheWindow = {};
 static bool VideoStarted = false;
 static bool VideoFailed = false;
-static bool RepaintPending = false;
-static bool QuitPosted = false;
-static int QuitCode = 0;
 
 // Key state for the frame about to run, taken once per pass.
 static const struct {
-  int virtualKey;
+  VirtualKey virtualKey;
   SDL_Scancode scancode;
-} KeyMap[] = {{0x25, SDL_SCANCODE_LEFT},
-              {0x26, SDL_SCANCODE_UP},
-              {0x27, SDL_SCANCODE_RIGHT},
-              {0x28, SDL_SCANCODE_DOWN},
-              {0x20, SDL_SCANCODE_SPACE}};
+} KeyMap[] = {{KeyLeft, SDL_SCANCODE_LEFT},
+              {KeyUp, SDL_SCANCODE_UP},
+              {KeyRight, SDL_SCANCODE_RIGHT},
+              {KeyDown, SDL_SCANCODE_DOWN},
+              {KeySpace, SDL_SCANCODE_SPACE}};
 static bool HeldKeys[sizeof KeyMap / sizeof KeyMap[0]] = {};
 
 static bool StartVideo() {
@@ -157,69 +151,39 @@ static void ComeForward() {
 }
 
 // --- Messages ---
-static bool Translate(const SDL_Event& event, SdlMessage* message) {
-  if (event.type == SDL_QUIT) {
-    *message = SdlMessage{WindowMessage::Destroy, 0};
-    return true;
+// Posts the window message an SDL event stands for, if any.
+static void Translate(const SDL_Event& event) {
+  PlatformWindow* window = &TheWindow;
+  if (event.type == SDL_QUIT ||
+      (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
+    // Closing destroys the window, and its destroy message ends the loop.
+    if (TheWindow.window) {
+      SDL_DestroyWindow(TheWindow.window);
+      TheWindow.window = nullptr;
+    }
+    PostWindowMessage(window, WindowMessage::Destroy, 0);
+    return;
   }
-  if (event.type != SDL_WINDOWEVENT) return false;
+  if (event.type != SDL_WINDOWEVENT) return;
   switch (event.window.event) {
-    case SDL_WINDOWEVENT_CLOSE: *message = SdlMessage{WindowMessage::Destroy, 0}; return true;
-    case SDL_WINDOWEVENT_EXPOSED:
-      RepaintPending = false;
-      *message = SdlMessage{WindowMessage::Paint, 0};
-      return true;
+    case SDL_WINDOWEVENT_EXPOSED: PostWindowMessage(window, WindowMessage::Paint, 0); return;
     case SDL_WINDOWEVENT_FOCUS_GAINED:
       HoldOffScreenSaver(true);
-      *message = SdlMessage{WindowMessage::ActivateApp, 1};
-      return true;
+      PostWindowMessage(window, WindowMessage::ActivateApp, 1);
+      return;
     case SDL_WINDOWEVENT_FOCUS_LOST:
     case SDL_WINDOWEVENT_MINIMIZED:
       HoldOffScreenSaver(false);
-      *message = SdlMessage{WindowMessage::ActivateApp, 0};
-      return true;
-    default: return false;
+      PostWindowMessage(window, WindowMessage::ActivateApp, 0);
+      return;
+    default: return;
   }
 }
 
-static void TakeKeySnapshot() {
-  const Uint8* state = SDL_GetKeyboardState(nullptr);
-  for (size_t index = 0; index < sizeof KeyMap / sizeof KeyMap[0]; ++index)
-    HeldKeys[index] = state[KeyMap[index].scancode] != 0;
-}
-
-bool PlatformPeekMessage(PlatformMessage* message) {
-  static_assert(sizeof(SdlMessage) <= sizeof message->native, "message record too large");
-  SdlMessage* native = reinterpret_cast<SdlMessage*>(message->native);
-  message->quit = false;
-  if (QuitPosted) {
-    QuitPosted = false;
-    message->quit = true;
-    message->exitCode = QuitCode;
-    return true;
-  }
+void PumpPlatformEvents() {
   if (ServeInstancePeers()) ComeForward();
   SDL_Event event;
-  while (SDL_PollEvent(&event))
-    if (Translate(event, native)) return true;
-  if (RepaintPending && TheWindow.window) {
-    RepaintPending = false;
-    *native = SdlMessage{WindowMessage::Paint, 0};
-    return true;
-  }
-  // The queue is empty and GameFrame may come next: its keys are fixed now.
-  TakeKeySnapshot();
-  return false;
-}
-
-void PlatformDispatchMessage(PlatformMessage* message) {
-  const SdlMessage* native = reinterpret_cast<const SdlMessage*>(message->native);
-  if (native->kind == WindowMessage::Destroy && TheWindow.window) {
-    SDL_DestroyWindow(TheWindow.window);
-    TheWindow.window = nullptr;
-  }
-  long long result = 0;
-  MainWndProc(&TheWindow, native->kind, native->first, 0, &result);
+  while (!WindowMessageQueueFull() && SDL_PollEvent(&event)) Translate(event);
 }
 
 void PlatformWaitMessage() {
@@ -233,12 +197,18 @@ void PlatformWaitMessage() {
   }
 }
 
-void PlatformPostQuitMessage(int exitCode) {
-  QuitPosted = true;
-  QuitCode = exitCode;
+// --- Keyboard ---
+void PlatformTakeKeySnapshot() {
+  const Uint8* state = SDL_GetKeyboardState(nullptr);
+  for (size_t index = 0; index < sizeof KeyMap / sizeof KeyMap[0]; ++index)
+    HeldKeys[index] = state[KeyMap[index].scancode] != 0;
 }
 
-void PlatformInvalidate(PlatformWindow*) { RepaintPending = true; }
+bool PlatformKeyHeld(VirtualKey key) {
+  for (size_t index = 0; index < sizeof KeyMap / sizeof KeyMap[0]; ++index)
+    if (KeyMap[index].virtualKey == key) return HeldKeys[index];
+  return false;
+}
 
 // --- Surfaces and presenting ---
 bool PlatformCreateSurface(PlatformWindow*, Surface* surface) {
@@ -278,17 +248,11 @@ void PlatformPresent(PlatformWindow* window, const Surface* surface, int width, 
 
 void PlatformEndPaint(PlatformWindow*) {}
 
-// --- Text and keys ---
+// --- Text ---
 bool PlatformInitText() { return FreeTypeOpenFont(); }
 
 int PlatformRenderText(Surface* strip, const char* text, int length) {
   return FreeTypeRenderText(strip, text, length);
-}
-
-bool PlatformKeyHeld(int virtualKey) {
-  for (size_t index = 0; index < sizeof KeyMap / sizeof KeyMap[0]; ++index)
-    if (KeyMap[index].virtualKey == virtualKey) return HeldKeys[index];
-  return false;
 }
 
 int main(int, char**) {

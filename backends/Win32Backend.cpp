@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "Display.h"
+#include "FrameLoop.h"
 #include "Platform.h"
 #include "Shell.h"
 #include "Surface.h"
@@ -288,5 +289,7 @@ int PlatformRenderText(Surface* strip, const char* text, int length) {
 }
 
 // --- Keyboard ---
-// The state of the key messages taken so far; none are taken during GameFrame.
-bool PlatformKeyHeld(int virtualKey) { return (GetKeyState(virtualKey) & 0x80) != 0; }
+// GetKeyState already answers with the state as of the key messages taken so
+// far, and none are taken during GameFrame: there is nothing to copy.
+void PlatformTakeKeySnapshot() {}
+bool PlatformKeyHeld(VirtualKey key) { return (GetKeyState(key) & 0x80) != 0; }

@@ -4,8 +4,9 @@
 //   framework  a whole frame with the framework's DrawString
 //   literal    the same frame with LiteralDrawString (font opened per text,
 //              whole strip cleared and scanned)
-// The program's calls to DrawString and DrawNumber are routed here at link
-// time (ld --wrap), so one build of the program runs with either drawing.
+// The program's calls to DrawString and DrawNumber, and the loop's call to
+// GameFrame, are routed here at link time (ld --wrap), so one build of the
+// program runs with either drawing, or with no frame at all.
 //
 //   bench_<program> [--keys SCRIPT] [--time SECONDS] [--warm FRAMES] [--check FRAMES]
 //                   [--count floor|framework|literal FRAMES] [benchmark options]
@@ -20,14 +21,18 @@
 #include <cstring>
 
 #include "Display.h"
+#include "FrameLoop.h"
 #include "FreeTypeText.h"
 #include "Headless.h"
+#include "KeyScript.h"
 #include "LiteralText.h"
-#include "Platform.h"
+#include "Shell.h"
 #include "Tovalinex.h"
 
 enum class TextMode { Framework, Literal, Both };
 static TextMode Mode = TextMode::Framework;
+static bool RunFrames = true;  // false: the floor, a pass whose GameFrame does nothing
+static KeyScript Keys = {};
 
 // The literal drawing's own picture when both are drawn, to compare.
 static uint32_t ShadowPixels[ClientWidth * ClientHeight];
@@ -56,14 +61,21 @@ extern "C" void __wrap__Z10DrawNumberiii(int value, int x, int y) {
   if (Mode == TextMode::Both) LiteralDrawNumber(&Shadow, &ShadowStrip, value, x, y);
 }
 
+extern "C" void __real__Z9GameFramev();
+extern "C" void __wrap__Z9GameFramev() {
+  if (!RunFrames) return;
+  if (Mode == TextMode::Both) FillSurface(&Shadow, White);
+  __real__Z9GameFramev();
+}
+
+static unsigned ScriptedKeySource(int frame) { return KeysAtFrame(&Keys, frame); }
+
 // One pass of the loop without its pacing: the paint presents the previous
 // frame, the back buffer is cleared, the frame's keys are taken, the frame runs.
 static void Pass(bool runFrame) {
-  PaintWindow(MainDisplay.window);
-  FillSurface(&MainDisplay.backBuffer, White);
-  if (Mode == TextMode::Both) FillSurface(&Shadow, White);
-  PlatformInvalidate(MainDisplay.window);
-  if (runFrame) GameFrame();
+  RunFrames = runFrame;
+  int exitCode = 0;
+  RunOnePass(&exitCode);
 }
 
 // Separate functions, never inlined, so callgrind can count each kind alone.
@@ -125,6 +137,8 @@ int main(int argc, char** argv) {
   HeadlessReset();
   HeadlessScript* script = HeadlessControl();
   script->calendarSeconds = 1700000000;
+  script->frames = 2000000000;  // the window is never closed
+  script->keySource = ScriptedKeySource;
   long long warm = 0;
   long long check = 0;
   long long count = 0;
@@ -136,7 +150,7 @@ int main(int argc, char** argv) {
     const char* value = index + 1 < argc ? argv[index + 1] : "";
     bool good = true;
     if (std::strcmp(option, "--keys") == 0) {
-      good = ParseKeyScript(value, script);
+      good = ParseKeyScript(value, &Keys);
     } else if (std::strcmp(option, "--time") == 0) {
       good = TakeNumber(value, &script->calendarSeconds);
     } else if (std::strcmp(option, "--warm") == 0) {
@@ -159,8 +173,9 @@ int main(int argc, char** argv) {
   }
   argc = kept;
 
-  if (!PlatformInitText() || !StartLiteralText()) return 6;
-  if (!InitSurfaces(nullptr)) return 5;
+  if (!StartLiteralText()) return ExitNoFont;
+  const int started = StartApplication(1);
+  if (started != StillRunning) return started;
   FillSurface(&ShadowStrip, KeyColour);
   for (long long frame = 0; frame < warm; ++frame) Pass(true);
   if (check > 0) {
@@ -189,7 +204,6 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  ReleaseSurface(&MainDisplay.backBuffer);
-  ReleaseSurface(&MainDisplay.textStrip);
+  StopApplication();
   return 0;
 }

@@ -1,10 +1,10 @@
 #include "Display.h"
 
 #include "Platform.h"
+#include "Text.h"
 
 Display MainDisplay = {};
 void (*TextObserver)(const char* text, int length, int x, int y) = nullptr;
-extern int TextStripDirtyColumns;
 
 bool InitSurfaces(PlatformWindow* window) {
   MainDisplay.originX = 0;

@@ -6,7 +6,9 @@
 struct PlatformWindow;
 
 struct Display {
-  int originX;  // never read: presenting always copies from and to (0, 0)
+  // The paint record's origin, always (0, 0); kept with the record, though
+  // presenting copies from and to (0, 0) without reading it.
+  int originX;
   int originY;
   int width;  // the size copied to the window on repaint
   int height;

@@ -1,8 +1,9 @@
 // 60 Hz pacing: spin with zero-length sleeps until a frame period has passed
-// since the previous return. Spinning keeps the cadence tight; overruns are
-// not made up.
+// since the previous frame started. Spinning keeps the cadence tight; overruns
+// are not made up.
+#include "FrameTimer.h"
+
 #include "Platform.h"
-#include "Shell.h"
 
 FrameTimer MainFrameTimer = {1000.0 / 60.0, 1.0, 0, false};
 
@@ -20,18 +21,24 @@ int InitFrameTimer() {
   return 1;
 }
 
-static int64_t ReadClock() {
+int64_t ReadFrameClock() {
   return MainFrameTimer.fallbackClock ? PlatformMilliseconds() : PlatformCounter();
 }
 
+bool IsFrameDue(int64_t now) {
+  // The difference is taken on the counter values, then converted: before the
+  // first frame the last tick is 0 and the frame is long overdue.
+  return static_cast<double>(now - MainFrameTimer.lastTick) / MainFrameTimer.counterRate >=
+         MainFrameTimer.period;
+}
+
+void StartFrame(int64_t now) { MainFrameTimer.lastTick = now; }
+
 void WaitForNextFrame() {
-  const int64_t now = ReadClock();
-  const double remaining =
-      MainFrameTimer.period -
-      static_cast<double>(now - MainFrameTimer.lastTick) / MainFrameTimer.counterRate;
+  int64_t now = 0;
   do {
     PlatformYield();
-    MainFrameTimer.lastTick = ReadClock();
-  } while (static_cast<double>(MainFrameTimer.lastTick - now) / MainFrameTimer.counterRate <
-           remaining);
+    now = ReadFrameClock();
+  } while (!IsFrameDue(now));
+  StartFrame(now);
 }

@@ -1,9 +1,22 @@
-// The seam between the platform-neutral core and one backend. The core calls
-// these functions; each backend (desktop, Win32, headless) defines all of them
-// and calls back into the core only through MainWndProc.
+// The seam between the platform-neutral core and one backend: every service
+// the core asks of a platform. Each backend (SDL desktop, Win32, headless,
+// browser) defines all of these functions; Platform.md beside this file says
+// when the core calls each one and what it must do.
+//
+// A backend reaches the core in three ways only:
+//   - its entry point runs the loop: ApplicationMain where it can block, or
+//     StartApplication, RunOnePass and StopApplication from its own callbacks
+//     (FrameLoop.h);
+//   - window messages go to MainWndProc (Shell.h), from the backend's own
+//     dispatch (Win32) or through the shared queue in MessageQueue.h, which
+//     also defines the message functions below for backends without a queue;
+//   - it reads ActivationFlag (Shell.h) where it must know whether a frame
+//     will run, and the headless backend resets the core's state between runs.
 #pragma once
 
 #include <cstdint>
+
+#include "Tovalinex.h"  // VirtualKey
 
 struct Surface;
 struct PlatformWindow;   // the backend's window, opaque to the core
@@ -58,6 +71,14 @@ void PlatformPostQuitMessage(int exitCode);
 // Marks the whole client area for repaint, without erasing.
 void PlatformInvalidate(PlatformWindow* window);
 
+// --- Keyboard -------------------------------------------------------------
+// Fixes the held state PlatformKeyHeld reports until the next call. Called
+// once in every pass, after the last pending message and before GameFrame
+// would run (whether or not it does).
+void PlatformTakeKeySnapshot();
+// Whether the key was held at the last snapshot.
+bool PlatformKeyHeld(VirtualKey key);
+
 // --- Surfaces and presenting ------------------------------------------------
 // Makes the pixels of surface->width x surface->height (32 bits, bottom row
 // first) and its native part. False when it cannot.
@@ -75,7 +96,3 @@ bool PlatformInitText();
 // the strip, which the caller has filled with the key colour. Returns how many
 // columns from the left it may have touched, or -1 when it cannot render.
 int PlatformRenderText(Surface* strip, const char* text, int length);
-
-// --- Keyboard -------------------------------------------------------------
-// The held state of a virtual key, fixed for the current pass of the loop.
-bool PlatformKeyHeld(int virtualKey);

@@ -1,7 +1,9 @@
-// Entry, single instance, main window, window procedure and the frame loop.
+// Start and stop, single instance, main window and window procedure.
 #include "Shell.h"
 
 #include "Display.h"
+#include "FrameLoop.h"
+#include "FrameTimer.h"
 #include "Platform.h"
 #include "Tovalinex.h"
 
@@ -60,44 +62,22 @@ bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first,
   return false;
 }
 
-int ApplicationMain(int showState) {
-  PlatformMessage message = {};
+int StartApplication(int showState) {
   InitFrameTimer();
   if (ActivateExistingInstance()) return 0;
   // The font is needed before any window: without it there would be a window of invisible text.
   if (!PlatformInitText()) return ExitNoFont;
   PlatformWindow* window = CreateMainWindow(showState);
   if (!window) return CreateFailure;
-
-  int exitCode = 0;
   if (!InitSurfaces(window)) {
     PlatformReportFailure("the off-screen surfaces could not be made (out of memory?)");
-    exitCode = ExitNoSurface;
-  } else {
-    for (;;) {
-      bool quit = false;
-      while (PlatformPeekMessage(&message)) {
-        if (message.quit) {
-          quit = true;
-          break;
-        }
-        PlatformDispatchMessage(&message);
-      }
-      if (quit) {
-        exitCode = message.exitCode;
-        break;
-      }
-      if (ActivationFlag == 1) {
-        FillSurface(&MainDisplay.backBuffer, White);
-        PlatformInvalidate(window);
-        GameFrame();
-        WaitForNextFrame();
-      } else {
-        PlatformWaitMessage();
-      }
-    }
+    StopApplication();
+    return ExitNoSurface;
   }
+  return StillRunning;
+}
+
+void StopApplication() {
   ReleaseSurface(&MainDisplay.backBuffer);
   ReleaseSurface(&MainDisplay.textStrip);
-  return exitCode;
 }

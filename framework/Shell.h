@@ -1,8 +1,6 @@
-// The application shell: entry, single instance, window, window procedure,
-// the frame loop and its 60 Hz pacing.
+// The application shell: start and stop, single instance, the main window and
+// its window procedure, and the activation flag.
 #pragma once
-
-#include <cstdint>
 
 struct PlatformWindow;
 
@@ -20,19 +18,6 @@ constexpr long long ScreenSaveCommand = 0xF140;
 // Frames run only while this equals 1.
 extern int ActivationFlag;
 
-struct FrameTimer {
-  double period;       // milliseconds per frame
-  double counterRate;  // counter ticks per millisecond
-  int64_t lastTick;
-  bool fallbackClock;  // no high-resolution counter: the millisecond clock is used
-};
-extern FrameTimer MainFrameTimer;
-
-// What WinMain does; every backend's entry point ends here. Returns the exit code.
-int ApplicationMain(int showState);
-
-int InitFrameTimer();
-void WaitForNextFrame();
 int ActivateExistingInstance();
 PlatformWindow* CreateMainWindow(int showState);
 int GetOuterWidth();

@@ -1,5 +1,7 @@
 // Text output: every mark on the screen is a text rendered into the strip and
 // copied onto the back buffer with the key colour transparent.
+#include "Text.h"
+
 #include <cstdio>
 
 #include "Display.h"
@@ -8,9 +10,6 @@
 
 constexpr int MaximumTextBytes = 80;
 
-// Columns of the strip that may hold ink from the previous text; the rest is
-// key colour already. Clearing and copying only these gives the same picture
-// as clearing and copying the whole strip every time.
 int TextStripDirtyColumns = 0;
 
 void DrawString(const char* text, int x, int y) {
@@ -36,7 +35,3 @@ void DrawNumber(int value, int x, int y) {
   std::snprintf(buffer, sizeof buffer, "%d", value);
   DrawString(buffer, x, y);
 }
-
-bool IsKeyHeld(int virtualKey) { return PlatformKeyHeld(virtualKey); }
-
-long long CalendarSeconds() { return PlatformCalendarSeconds(); }

@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "Display.h"
+#include "FrameLoop.h"
+#include "FrameTimer.h"
 #include "Headless.h"
+#include "KeyScript.h"
 #include "Shell.h"
 #include "Tovalinex.h"
 
@@ -98,6 +101,45 @@ TEST_F(Loop, FramesAreAtLeastOnePeriodApartAndOverrunsAreNotMadeUp) {
             HeadlessCounterFrequency / 40 + HeadlessControl()->yieldTicks);
 }
 
+TEST_F(Loop, OnePassAtATimeAsACalledBackDriverRunsIt) {
+  HeadlessScript* script = HeadlessControl();
+  script->frames = 2;
+  script->activations[0] = ActivationChange{1, 0};
+  script->activations[1] = ActivationChange{2, 1};
+  script->activationCount = 2;
+  ASSERT_EQ(StartApplication(1), StillRunning);
+  int exitCode = -1;
+  EXPECT_EQ(RunOnePass(&exitCode), PassOutcome::Frame);
+  EXPECT_EQ(HeadlessObserved()->presents, 0);
+  // Deactivated: the frame already drawn is still presented, nothing runs.
+  EXPECT_EQ(RunOnePass(&exitCode), PassOutcome::Idle);
+  EXPECT_EQ(HeadlessObserved()->presents, 1);
+  EXPECT_EQ(RunOnePass(&exitCode), PassOutcome::Frame);
+  // The script's end closes the window once the last frame is up.
+  EXPECT_EQ(RunOnePass(&exitCode), PassOutcome::Quit);
+  EXPECT_EQ(exitCode, 0);
+  const std::vector<std::string> expected = {"frame 0 white", "present 0 drawn", "frame 1 white",
+                                             "present 1 drawn"};
+  EXPECT_EQ(Events, expected);
+  StopApplication();
+  EXPECT_EQ(MainDisplay.backBuffer.pixels, nullptr);
+  EXPECT_EQ(MainDisplay.textStrip.pixels, nullptr);
+}
+
+TEST(FrameTimerTest, DueOnceAWholePeriodHasPassedSinceTheLastStart) {
+  HeadlessReset();
+  ASSERT_EQ(InitFrameTimer(), 1);
+  const int64_t start = 1000000000;  // 10 MHz: a period is 166,666.67 ticks
+  EXPECT_TRUE(IsFrameDue(start));    // nothing has started yet
+  StartFrame(start);
+  EXPECT_FALSE(IsFrameDue(start + 166666));
+  EXPECT_TRUE(IsFrameDue(start + 166667));
+  // A late frame starts a new period from when it really starts.
+  StartFrame(start + 500000);
+  EXPECT_FALSE(IsFrameDue(start + 500000 + 166666));
+  EXPECT_TRUE(IsFrameDue(start + 500000 + 166667));
+}
+
 TEST_F(Loop, WithoutACounterTheMillisecondClockPaces) {
   HeadlessControl()->counterAvailable = false;
   EXPECT_EQ(Run(6), 0);
@@ -181,16 +223,19 @@ TEST_F(Loop, FailedStartsSayWhyAndExitNonZero) {
   EXPECT_EQ(HeadlessObserved()->windowWidth, 0);  // no window of invisible text
 }
 
-TEST(KeyScript, ParsesSpansAndRejectsEverythingElse) {
-  HeadlessScript script = {};
+TEST(KeyScriptTest, ParsesSpansAndRejectsEverythingElse) {
+  KeyScript script = {};
   ASSERT_TRUE(ParseKeyScript("right@0-29,space+up@10-12", &script));
-  ASSERT_EQ(script.keySpanCount, 2);
-  EXPECT_EQ(script.keySpans[0].keys, HeadlessKeyBit(KeyRight));
-  EXPECT_EQ(script.keySpans[0].first, 0);
-  EXPECT_EQ(script.keySpans[0].last, 29);
-  EXPECT_EQ(script.keySpans[1].keys, HeadlessKeyBit(KeySpace) | HeadlessKeyBit(KeyUp));
-  EXPECT_EQ(script.keySpans[1].first, 10);
-  EXPECT_EQ(script.keySpans[1].last, 12);
+  ASSERT_EQ(script.spanCount, 2);
+  EXPECT_EQ(script.spans[0].keys, KeySetBit(KeyRight));
+  EXPECT_EQ(script.spans[0].first, 0);
+  EXPECT_EQ(script.spans[0].last, 29);
+  EXPECT_EQ(script.spans[1].keys, KeySetBit(KeySpace) | KeySetBit(KeyUp));
+  EXPECT_EQ(script.spans[1].first, 10);
+  EXPECT_EQ(script.spans[1].last, 12);
+  EXPECT_EQ(KeysAtFrame(&script, 9), KeySetBit(KeyRight));
+  EXPECT_EQ(KeysAtFrame(&script, 11), KeySetBit(KeyRight) | KeySetBit(KeySpace) | KeySetBit(KeyUp));
+  EXPECT_EQ(KeysAtFrame(&script, 30), 0u);
   for (const char* bad :
        {"right", "right@", "right@5", "right@5-", "right@5-4", "jump@0-1", "right@0-1,",
         "right@0-1;left@2-3", "@0-1", "right+@0-1", "right@-1-3", "right@0-99999999999"})
