@@ -1,37 +1,11 @@
 # Desktop integration and the Debian package. Included after the programs, so
 # that each program target that exists gets its menu entry and icon.
 
-set(TOVALINEX_DESKTOP_PROGRAMS free_move walled_move eight_way_move jump_demo minigame)
 set(TOVALINEX_ICON_SIZES 32 48 64 128 256)
-
-# The entry's Name is the program's own AppTitle, read from its sources, so the
-# menu and the window caption cannot drift apart.
-function(tovalinex_app_title program out)
-  get_target_property(sources ${program} SOURCES)
-  get_target_property(directory ${program} SOURCE_DIR)
-  foreach(source IN LISTS sources)
-    if(NOT IS_ABSOLUTE "${source}")
-      set(source "${directory}/${source}")
-    endif()
-    if(EXISTS "${source}")
-      file(STRINGS "${source}" lines REGEX "^const char AppTitle\\[\\] = \"[^\"]+\";" ENCODING UTF-8)
-      if(lines)
-        list(GET lines 0 line)
-        string(REGEX REPLACE "^const char AppTitle\\[\\] = \"([^\"]+)\";.*" "\\1" title "${line}")
-        set(${out} "${title}" PARENT_SCOPE)
-        return()
-      endif()
-    endif()
-  endforeach()
-  message(FATAL_ERROR "No AppTitle definition found in the sources of ${program}")
-endfunction()
 
 if(UNIX AND NOT APPLE)
   set(packaging_dir ${PROJECT_SOURCE_DIR}/packaging)
-  foreach(program IN LISTS TOVALINEX_DESKTOP_PROGRAMS)
-    if(NOT TARGET ${program})
-      continue()
-    endif()
+  foreach(program IN LISTS TOVALINEX_PROGRAMS)
     tovalinex_app_title(${program} APP_TITLE)
     # @BINDIR@ survives configuring; it becomes the real prefix at install time.
     set(BINDIR "@BINDIR@")
