@@ -1,7 +1,10 @@
 // 60 Hz pacing: spin with zero-length sleeps until a frame period has passed
 // since the previous frame started. Spinning keeps the cadence tight; overruns
-// are not made up.
+// are not made up. A called-back driver takes the display frame nearest to
+// each due time instead.
 #include "FrameTimer.h"
+
+#include <cmath>
 
 #include "Platform.h"
 
@@ -41,4 +44,12 @@ void WaitForNextFrame() {
     now = ReadFrameClock();
   } while (!IsFrameDue(now));
   StartFrame(now);
+}
+
+bool TakeAnimationFrame(int64_t now) {
+  const int64_t period = std::llround(MainFrameTimer.period * MainFrameTimer.counterRate);
+  if (!IsFrameDue(now + period / 2)) return false;
+  const int64_t due = MainFrameTimer.lastTick + period;
+  StartFrame(now - due > period ? now : due);
+  return true;
 }

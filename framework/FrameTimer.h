@@ -27,3 +27,11 @@ void StartFrame(int64_t now);
 // at least one frame period apart, a late frame is not made up for, and the
 // processor is given up at least once.
 void WaitForNextFrame();
+// For a driver called back on each of the display's frames (a browser's
+// animation frames): whether a frame should run in the one that comes at
+// `now`, and if so starts it. A frame is due from half a period early on, so
+// the display frame nearest to each sixtieth of a second takes it, and it
+// starts when it was due rather than when it was noticed: 60 frames a second
+// on a 60, 120 or 144 Hz display alike. After a long gap (a hidden page) the
+// schedule starts afresh from `now` instead of catching up.
+bool TakeAnimationFrame(int64_t now);
