@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-constexpr int LineHeight = 16;
+#include "TextCells.h"
+
+constexpr int LineHeight = GlyphLineHeight;
 constexpr int Baseline = 14;
 constexpr char FontFamily[] = "IPAGothic";
 constexpr char FontPackage[] = "fonts-ipafont-gothic";
@@ -23,9 +25,8 @@ struct GlyphCell {
   bool ready;
 };
 
-constexpr int LeadBytes = 60;  // 0x81-0x9F and 0xE0-0xFC
 static GlyphCell SingleByteGlyphs[256] = {};
-static GlyphCell DoubleByteGlyphs[LeadBytes * 256] = {};
+static GlyphCell DoubleByteGlyphs[Cp932LeadByteCount * 256] = {};
 
 static FT_Library Library = nullptr;
 static FT_Face Face = nullptr;
@@ -128,66 +129,40 @@ static void PlaceGlyph(FT_Face face, unsigned code, int width, uint16_t ink[Line
   }
 }
 
-static const GlyphCell* Glyph(unsigned code, int width) {
-  GlyphCell* cell = nullptr;
-  if (code <= 0xFF) {
-    cell = &SingleByteGlyphs[code];
-  } else {
-    const unsigned lead = code >> 8;
-    const unsigned leadIndex = lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 31;
-    cell = &DoubleByteGlyphs[leadIndex * 256 + (code & 0xFF)];
-  }
+const uint16_t* FreeTypeGlyph(unsigned code, int width) {
+  if (!Face) return nullptr;
+  GlyphCell* cell = code <= 0xFF
+                        ? &SingleByteGlyphs[code]
+                        : &DoubleByteGlyphs[Cp932LeadIndex(code >> 8) * 256 + (code & 0xFF)];
   if (!cell->ready) {
     PlaceGlyph(Face, code, width, cell->rows);
     cell->ready = true;
   }
-  return cell;
+  return cell->rows;
 }
 
-// Walks the text's cells into the strip; `rowsOf(code, width)` gives each
-// character's ink.
-template <typename RowsOf>
-static int RenderCells(Surface* strip, const char* text, int length, RowsOf rowsOf) {
-  if (!strip->pixels) return 0;
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-  int pen = 0;
-  int index = 0;
-  while (index < length && pen < strip->width) {
-    unsigned code = bytes[index];
-    int width = 8;
-    // A lead byte without a trail (cut off, or followed by a byte that cannot
-    // be one) is a blank single cell; the next byte stands on its own.
-    if (IsCp932LeadByte(bytes[index]) && index + 1 < length && IsCp932TrailByte(bytes[index + 1])) {
-      code = code << 8 | bytes[index + 1];
-      width = 16;
-      index += 2;
-    } else {
-      index += 1;
-    }
-    const uint16_t* rows = rowsOf(code, width);
-    for (int row = 0; row < LineHeight && row < strip->height; ++row) {
-      const uint16_t ink = rows[row];
-      if (!ink) continue;
-      uint32_t* line =
-          strip->pixels + static_cast<long long>(strip->height - 1 - row) * strip->width;
-      for (int column = 0; column < width && pen + column < strip->width; ++column)
-        if (ink & (0x8000 >> column)) line[pen + column] = 0x000000;
-    }
-    pen += width;
-  }
-  return pen < strip->width ? pen : strip->width;
+static const uint16_t* CachedRows(unsigned code, int width, void*) {
+  return FreeTypeGlyph(code, width);
 }
 
 int FreeTypeRenderText(Surface* strip, const char* text, int length) {
   if (!Face) return -1;
-  return RenderCells(strip, text, length,
-                     [](unsigned code, int width) { return Glyph(code, width)->rows; });
+  return DrawTextCells(strip, text, length, CachedRows, nullptr);
+}
+
+// Each character placed afresh into one buffer, from the face given.
+struct UncachedGlyph {
+  FT_Face face;
+  uint16_t rows[LineHeight];
+};
+
+static const uint16_t* UncachedRows(unsigned code, int width, void* context) {
+  UncachedGlyph* glyph = static_cast<UncachedGlyph*>(context);
+  PlaceGlyph(glyph->face, code, width, glyph->rows);
+  return glyph->rows;
 }
 
 int FreeTypeRenderTextUncached(FT_Face face, Surface* strip, const char* text, int length) {
-  uint16_t rows[LineHeight];
-  return RenderCells(strip, text, length, [face, &rows](unsigned code, int width) {
-    PlaceGlyph(face, code, width, rows);
-    return static_cast<const uint16_t*>(rows);
-  });
+  UncachedGlyph glyph = {face, {}};
+  return DrawTextCells(strip, text, length, UncachedRows, &glyph);
 }
