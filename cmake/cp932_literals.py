@@ -59,7 +59,7 @@ def _ibm_code(character):
     return _ibm_codes.get(character)
 
 
-def Cp932Bytes(character):
+def cp932_bytes(character):
     """The CP932 bytes of one character, or None if the code page lacks it."""
     if character in ONE_WAY:
         return ONE_WAY[character]
@@ -112,17 +112,17 @@ class Source:
         self.logical = "".join(logical)
         self.where = where  # physical index of each logical character, and of the end
 
-    def Physical(self, index):
+    def physical_of(self, index):
         return self.where[index]
 
-    def Logical(self, physical):
+    def logical_of(self, physical):
         return bisect.bisect_left(self.where, physical)
 
-    def Span(self, literal):
+    def span(self, literal):
         """The physical text of a literal, from its prefix to its closing quote."""
         return self.where[literal.start], self.where[literal.end - 1] + 1
 
-    def Line(self, physical):
+    def line_of(self, physical):
         return self.text.count("\n", 0, physical) + 1
 
 
@@ -130,7 +130,7 @@ def _identifier_char(character):
     return character.isalnum() or character in "_$" or ord(character) >= 0x80
 
 
-def Lex(source):
+def lex(source):
     """Every string and character literal of the source, in order."""
     s = source.logical
     n = len(s)
@@ -270,7 +270,7 @@ def Lex(source):
 def _raw(source, start, quote, prefix):
     """A raw string literal, read in the physical text: a raw string undoes splices."""
     text = source.text
-    opening = source.Physical(quote)
+    opening = source.physical_of(quote)
     paren = text.find("(", opening + 1, opening + 18)
     delimiter = text[opening + 1:paren] if paren >= 0 else None
     if delimiter is None or any(c in delimiter for c in ' ()\\\t\v\f\n"'):
@@ -279,7 +279,7 @@ def _raw(source, start, quote, prefix):
     if closing < 0:
         return None
     after = closing + len(delimiter) + 2
-    return Literal('"', prefix[:-1], start, source.Logical(after - 1) + 1,
+    return Literal('"', prefix[:-1], start, source.logical_of(after - 1) + 1,
                    raw_body=(paren + 1, closing))
 
 
@@ -294,12 +294,12 @@ def _octal(code):
 def _encode(source, character, physical, problems, escaped=False):
     if not escaped and 0xDC80 <= ord(character) <= 0xDCFF:
         problems.append("%s:%d: error: invalid UTF-8 byte 0x%02X in a string literal" %
-                        (source.path, source.Line(physical), ord(character) - 0xDC00))
+                        (source.path, source.line_of(physical), ord(character) - 0xDC00))
         return ""
-    code = Cp932Bytes(character)
+    code = cp932_bytes(character)
     if code is None:
         problems.append('%s:%d: error: "%s" (U+%04X) has no code page 932 encoding' %
-                        (source.path, source.Line(physical), character, ord(character)))
+                        (source.path, source.line_of(physical), character, ord(character)))
         return ""
     return _octal(code)
 
@@ -315,7 +315,7 @@ def _convert_quoted(source, literal, problems):
             digits = 4 if s[k + 1] == "u" else 8
             value = s[k + 2:k + 2 + digits]
             if len(value) == digits and all(d in "0123456789abcdefABCDEF" for d in value):
-                out.append(_encode(source, chr(int(value, 16)), source.Physical(k), problems, True))
+                out.append(_encode(source, chr(int(value, 16)), source.physical_of(k), problems, True))
                 k += 2 + digits
                 continue
             out.append(s[k:k + 2])
@@ -336,7 +336,7 @@ def _convert_quoted(source, literal, problems):
             out.append(s[k:k + 2])
             k += 2
         elif ord(c) >= 0x80:
-            out.append(_encode(source, c, source.Physical(k), problems))
+            out.append(_encode(source, c, source.physical_of(k), problems))
             k += 1
         else:
             out.append(c)
@@ -377,19 +377,19 @@ def _needs_converting(source, literal):
     return any(ord(c) >= 0x80 for c in body) or re.search(r"\\[uU]", body) is not None
 
 
-def NeedsCopy(source):
+def needs_copy(source):
     """The literals a compiler without an execution character set would get wrong."""
-    return [literal for literal in Lex(source) if _needs_converting(source, literal)]
+    return [literal for literal in lex(source) if _needs_converting(source, literal)]
 
 
-def Convert(source, line_name):
+def convert(source, line_name):
     """The converted copy's text, or raises Unmappable with one message a problem."""
     problems = []
     pieces = []
     copied = 0
     text = source.text
-    for literal in NeedsCopy(source):
-        begin, end = source.Span(literal)
+    for literal in needs_copy(source):
+        begin, end = source.span(literal)
         if literal.raw_body:
             new = _convert_raw(source, literal, problems)
         else:
@@ -405,7 +405,7 @@ def Convert(source, line_name):
     return '#line 1 "%s"\n' % quoted_name + "".join(pieces)
 
 
-def Read(path):
+def read(path):
     with open(path, "rb") as file:
         return Source(path, file.read())
 
@@ -426,12 +426,12 @@ def _list(path):
 def _header_problems(headers):
     problems = []
     for header in headers:
-        source = Read(header)
-        for literal in NeedsCopy(source):
+        source = read(header)
+        for literal in needs_copy(source):
             problems.append(
                 "%s:%d: error: non-ASCII text in a string or character literal of a header; "
                 "clang builds convert only source files to code page 932: move it into one" %
-                (header, source.Line(source.Physical(literal.start))))
+                (header, source.line_of(source.physical_of(literal.start))))
     return problems
 
 
@@ -442,18 +442,18 @@ def main(argv):
             print("\n".join(problems), file=sys.stderr)
             return 1
         for path in _list(argv[1]):
-            if NeedsCopy(Read(path)):
+            if needs_copy(read(path)):
                 print(path)
         return 0
     if len(argv) == 4 and argv[0] == "--guard":
         problems = _header_problems(_list(argv[2]))
         for path in _list(argv[1]):
-            source = Read(path)
-            for literal in NeedsCopy(source)[:1]:
+            source = read(path)
+            for literal in needs_copy(source)[:1]:
                 problems.append(
                     "%s:%d: note: now holds text to convert to code page 932; "
                     "the build configures again to convert it: run the build again" %
-                    (path, source.Line(source.Physical(literal.start))))
+                    (path, source.line_of(source.physical_of(literal.start))))
         if problems:
             print("\n".join(problems), file=sys.stderr)
             for listing in argv[1:3]:
@@ -464,7 +464,7 @@ def main(argv):
     if len(argv) == 2 and not argv[0].startswith("-"):
         source_path, copy_path = argv
         try:
-            text = Convert(Read(source_path), source_path)
+            text = convert(read(source_path), source_path)
         except Unmappable as problem:
             print(problem, file=sys.stderr)
             if os.path.exists(copy_path):

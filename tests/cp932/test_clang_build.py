@@ -45,66 +45,66 @@ class ClangBuild(unittest.TestCase):
         self.directory = tempfile.TemporaryDirectory(prefix="cp932-build-")
         self.root = self.directory.name
         self.source = os.path.join(self.root, "src")
-        self.build = os.path.join(self.root, "build")
+        self.build_dir = os.path.join(self.root, "build")
         for path, text in FILES.items():
-            self.Write(path, text)
+            self.write(path, text)
 
     def tearDown(self):
         self.directory.cleanup()
 
-    def Write(self, path, text):
+    def write(self, path, text):
         path = os.path.join(self.source, path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as file:
             file.write(text)
 
-    def Edit(self, path, old, new):
+    def edit(self, path, old, new):
         with open(os.path.join(self.source, path), encoding="utf-8") as file:
             text = file.read()
         self.assertIn(old, text)
-        self.Write(path, text.replace(old, new))
+        self.write(path, text.replace(old, new))
 
-    def Build(self):
-        return subprocess.run(["cmake", "--build", self.build], capture_output=True, text=True)
+    def build(self):
+        return subprocess.run(["cmake", "--build", self.build_dir], capture_output=True, text=True)
 
-    def Show(self):
-        result = self.Build()
+    def show(self):
+        result = self.build()
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        return result, subprocess.run([os.path.join(self.build, "app", "show")], capture_output=True,
+        return result, subprocess.run([os.path.join(self.build_dir, "app", "show")], capture_output=True,
                                       text=True, check=True).stdout.split()
 
     def test_build_edit_and_errors(self):
-        subprocess.run(["cmake", "-S", self.source, "-B", self.build, "-DCMAKE_CXX_COMPILER=" + CLANG],
+        subprocess.run(["cmake", "-S", self.source, "-B", self.build_dir, "-DCMAKE_CXX_COMPILER=" + CLANG],
                        capture_output=True, check=True)
-        show = os.path.join(self.source, "app", "Show.cpp")
-        result, shown = self.Show()
+        show_cpp = os.path.join(self.source, "app", "Show.cpp")
+        result, shown = self.show()
         # CP932 bytes, the sibling header found, __FILE__ and __LINE__ of the original.
-        self.assertEqual(shown, ["955c8160", "6162", show + ":13"])
+        self.assertEqual(shown, ["955c8160", "6162", show_cpp + ":13"])
         # Diagnostics name the checked-in file and line.
-        self.assertIn(show + ":10:7: warning: unused variable 'unused'", result.stdout + result.stderr)
+        self.assertIn(show_cpp + ":10:7: warning: unused variable 'unused'", result.stdout + result.stderr)
 
-        self.Edit("app/Show.cpp", "表～", "あ")
-        self.assertEqual(self.Show()[1][0], "82a0")
+        self.edit("app/Show.cpp", "表～", "あ")
+        self.assertEqual(self.show()[1][0], "82a0")
 
         # A file compiled as it is that gains Japanese text: this build stops
         # and says why, the next one converts it.
-        self.Edit("app/Plain.cpp", '"ab"', '"表"')
-        result = self.Build()
+        self.edit("app/Plain.cpp", '"ab"', '"表"')
+        result = self.build()
         self.assertNotEqual(result.returncode, 0)
         self.assertIn(os.path.join(self.source, "app", "Plain.cpp") + ":1: note:", result.stdout + result.stderr)
-        self.assertEqual(self.Show()[1][1], "955c")
+        self.assertEqual(self.show()[1][1], "955c")
 
-        self.Edit("app/Show.cpp", '"あ"', '"あ\\n한"')
-        result = self.Build()
+        self.edit("app/Show.cpp", '"あ"', '"あ\\n한"')
+        result = self.build()
         self.assertNotEqual(result.returncode, 0)
-        self.assertIn(show + ':11: error: "한" (U+D55C) has no code page 932 encoding',
+        self.assertIn(show_cpp + ':11: error: "한" (U+D55C) has no code page 932 encoding',
                       result.stdout + result.stderr)
 
         # Headers are not converted: one with Japanese text is refused.
-        self.Edit("app/Show.cpp", '"あ\\n한"', '"あ"')
-        self.Write("app/Sibling.h", 'const char* PlainText();\nconst char Title[] = "表";\n')
-        self.Build()
-        result = self.Build()
+        self.edit("app/Show.cpp", '"あ\\n한"', '"あ"')
+        self.write("app/Sibling.h", 'const char* PlainText();\nconst char Title[] = "表";\n')
+        self.build()
+        result = self.build()
         self.assertNotEqual(result.returncode, 0)
         self.assertIn(os.path.join(self.source, "app", "Sibling.h") + ":2: error: non-ASCII text",
                       result.stdout + result.stderr)

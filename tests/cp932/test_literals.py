@@ -14,13 +14,13 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "cmake"))
 import cp932_literals as converter  # noqa: E402
 
 
-def Write(path, text):
+def write(path, text):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "w", encoding="utf-8") as file:
         file.write(text)
 
 
-def Assembly(path, *options):
+def assembly(path, *options):
     """g++'s assembly for one file, without the lines that name the file or compiler."""
     result = subprocess.run([GXX, "-std=c++17", "-w", "-O0", "-g0", "-S", "-o", "-", path, *options],
                             capture_output=True, text=True, errors="replace")
@@ -38,11 +38,11 @@ class Workspace(unittest.TestCase):
     def tearDown(self):
         self.directory.cleanup()
 
-    def Convert(self, name, text):
+    def convert(self, name, text):
         """Writes src/NAME and converts it into copy/NAME: (exit status, stderr, copy's text)."""
         source = os.path.join(self.root, "src", name)
         copy = os.path.join(self.root, "copy", name)
-        Write(source, text)
+        write(source, text)
         result = subprocess.run(
             [sys.executable, os.path.join(SOURCE_DIR, "cmake", "cp932_literals.py"), source, copy],
             capture_output=True, text=True)
@@ -52,12 +52,12 @@ class Workspace(unittest.TestCase):
                 copied = file.read()
         return result.returncode, result.stderr, copied
 
-    def AssertSameAsGcc(self, name, text):
-        status, errors, _ = self.Convert(name, text)
+    def assert_same_as_gcc(self, name, text):
+        status, errors, _ = self.convert(name, text)
         self.assertEqual(status, 0, errors)
         source = os.path.join(self.root, "src", name)
-        expected = Assembly(source, "-fexec-charset=CP932")
-        actual = Assembly(os.path.join(self.root, "copy", name), "-iquote",
+        expected = assembly(source, "-fexec-charset=CP932")
+        actual = assembly(os.path.join(self.root, "copy", name), "-iquote",
                           os.path.dirname(source))
         self.assertEqual(actual, expected)
 
@@ -145,11 +145,11 @@ const char* c = "∵≒￢";
 @unittest.skipUnless(GXX, "g++ is the reference and is missing")
 class SameBytesAsGcc(Workspace):
     def test_hard_cases(self):
-        Write(os.path.join(self.root, "src", "Sibling.h"), "#define SIBLING 1\n")
-        Write(os.path.join(self.root, "src", "表.h"), "#define KANJI 2\n")
+        write(os.path.join(self.root, "src", "Sibling.h"), "#define SIBLING 1\n")
+        write(os.path.join(self.root, "src", "表.h"), "#define KANJI 2\n")
         for name, text in HARD_CASES.items():
             with self.subTest(name):
-                self.AssertSameAsGcc(name, text)
+                self.assert_same_as_gcc(name, text)
 
     def test_every_literal_of_the_project(self):
         # Every string (with those joined to it) and character literal of every
@@ -163,28 +163,28 @@ class SameBytesAsGcc(Workspace):
                 if not name.endswith((".cpp", ".h")):
                     continue
                 files += 1
-                source = converter.Read(os.path.join(directory, name))
+                source = converter.read(os.path.join(directory, name))
                 done = set()
-                for literal in converter.Lex(source):
+                for literal in converter.lex(source):
                     if literal.kept or id(literal.joined) in done:
                         continue
                     parts = literal.joined or [literal]
                     done.add(id(literal.joined))
-                    spelling = " ".join(source.text[slice(*source.Span(part))] for part in parts)
+                    spelling = " ".join(source.text[slice(*source.span(part))] for part in parts)
                     if literal.kind == "'":
                         definitions.append("extern const long long C%d = %s;" % (len(definitions), spelling))
                     else:
                         definitions.append("extern const void* const S%d = %s;" % (len(definitions), spelling))
         self.assertGreater(files, 40)
         self.assertGreater(len(definitions), 300)
-        status, errors, copied = self.Convert("probe.cpp", "\n".join(definitions) + "\n")
+        status, errors, copied = self.convert("probe.cpp", "\n".join(definitions) + "\n")
         self.assertEqual(status, 0, errors)
         # The project's own "表" (its second byte is a backslash) and "～" are in it.
         self.assertIn(r"\225\134", copied)
         self.assertIn(r"\201\140", copied)
         source = os.path.join(self.root, "src", "probe.cpp")
-        self.assertEqual(Assembly(os.path.join(self.root, "copy", "probe.cpp")),
-                         Assembly(source, "-fexec-charset=CP932"))
+        self.assertEqual(assembly(os.path.join(self.root, "copy", "probe.cpp")),
+                         assembly(source, "-fexec-charset=CP932"))
 
 
 class CopyText(Workspace):
@@ -192,7 +192,7 @@ class CopyText(Workspace):
         original = ('// "表" stays\n'
                     'const char* a = "表A～";  /* "～" */\n'
                     'const char* b = u8"表"; const char* c = "\\x81\\x60";\n')
-        status, errors, copied = self.Convert("a.cpp", original)
+        status, errors, copied = self.convert("a.cpp", original)
         self.assertEqual(status, 0, errors)
         lines = copied.split("\n")
         self.assertEqual(lines[0], '#line 1 "%s"' % os.path.join(self.root, "src", "a.cpp"))
@@ -202,7 +202,7 @@ class CopyText(Workspace):
 
     def test_lines_keep_their_numbers(self):
         original = 'const char* a = R"(\n表\n)"; int b;\nconst char* c = "表\\\n～";\nint d;\n'
-        status, errors, copied = self.Convert("lines.cpp", original)
+        status, errors, copied = self.convert("lines.cpp", original)
         self.assertEqual(status, 0, errors)
         lines = copied.split("\n")[1:]
         self.assertEqual(len(lines), len(original.split("\n")))
@@ -212,22 +212,22 @@ class CopyText(Workspace):
 
     def test_line_directive_escapes_the_path(self):
         source = converter.Source("a.cpp", '"表"'.encode("utf-8"))
-        text = converter.Convert(source, 'C:\\src\\"odd".cpp')
+        text = converter.convert(source, 'C:\\src\\"odd".cpp')
         self.assertTrue(text.startswith('#line 1 "C:\\\\src\\\\\\"odd\\".cpp"\n'))
 
     def test_a_character_code_page_932_lacks_is_an_error(self):
-        status, errors, copied = self.Convert(
+        status, errors, copied = self.convert(
             "bad.cpp", '// 한 in a comment is fine\nint a;\nconst char* b = "x한";\n')
         self.assertEqual(status, 1)
         self.assertIsNone(copied)
         self.assertIn(os.path.join(self.root, "src", "bad.cpp") + ":3: error:", errors)
         self.assertIn('"한" (U+D55C)', errors)
-        status, errors, _ = self.Convert("ucn.cpp", 'int a;\nconst char* b = "\\U0001F600";\n')
+        status, errors, _ = self.convert("ucn.cpp", 'int a;\nconst char* b = "\\U0001F600";\n')
         self.assertEqual(status, 1)
         self.assertIn("ucn.cpp:2: error:", errors)
         self.assertIn("U+1F600", errors)
         # Characters only Python's codec maps, not glibc's.
-        status, errors, _ = self.Convert("pua.cpp", 'const char* b = "\uf8f0";\n')
+        status, errors, _ = self.convert("pua.cpp", 'const char* b = "\uf8f0";\n')
         self.assertEqual(status, 1)
         self.assertIn("U+F8F0", errors)
 
@@ -243,55 +243,55 @@ class CopyText(Workspace):
         self.assertIn("latin1.cpp:2: error: invalid UTF-8 byte 0xE9", result.stderr)
 
     def test_a_failed_conversion_removes_an_older_copy(self):
-        status, _, _ = self.Convert("again.cpp", 'const char* a = "表";\n')
+        status, _, _ = self.convert("again.cpp", 'const char* a = "表";\n')
         self.assertEqual(status, 0)
-        status, _, copied = self.Convert("again.cpp", 'const char* a = "한";\n')
+        status, _, copied = self.convert("again.cpp", 'const char* a = "한";\n')
         self.assertEqual(status, 1)
         self.assertIsNone(copied)
 
 
 class Scan(Workspace):
-    def Lists(self, sources, headers):
+    def lists(self, sources, headers):
         for path, text in {**sources, **headers}.items():
-            Write(os.path.join(self.root, path), text)
+            write(os.path.join(self.root, path), text)
         lists = []
         for name, paths in (("sources.txt", sources), ("headers.txt", headers)):
             lists.append(os.path.join(self.root, name))
-            Write(lists[-1], "".join(os.path.join(self.root, p) + "\n" for p in paths))
+            write(lists[-1], "".join(os.path.join(self.root, p) + "\n" for p in paths))
         return lists
 
-    def Run(self, *arguments):
+    def run_script(self, *arguments):
         return subprocess.run(
             [sys.executable, os.path.join(SOURCE_DIR, "cmake", "cp932_literals.py"), *arguments],
             capture_output=True, text=True)
 
     def test_only_sources_whose_literals_change_need_a_copy(self):
-        sources, headers = self.Lists(
+        sources, headers = self.lists(
             {"text.cpp": 'auto a = "表";\n', "comment.cpp": '// ～ only here\nint a;\n',
              "ucn.cpp": 'auto a = "\\u8868";\n', "wide.cpp": 'auto a = L"表";\n',
              "ascii.cpp": 'auto a = "plain";\n'},
             {"Mark.h": '// "●" in code page 932\n#define A 1\n'})
-        result = self.Run("--scan", sources, headers)
+        result = self.run_script("--scan", sources, headers)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.split(),
                          [os.path.join(self.root, "text.cpp"), os.path.join(self.root, "ucn.cpp")])
 
     def test_a_header_with_japanese_literals_is_refused(self):
-        sources, headers = self.Lists({"a.cpp": "int a;\n"},
+        sources, headers = self.lists({"a.cpp": "int a;\n"},
                                       {"Texts.h": '#pragma once\n\nconst char Title[] = "表";\n'})
-        result = self.Run("--scan", sources, headers)
+        result = self.run_script("--scan", sources, headers)
         self.assertEqual(result.returncode, 1)
         self.assertIn(os.path.join(self.root, "Texts.h") + ":3: error:", result.stderr)
 
     def test_the_guard_sends_a_source_that_gained_text_back_to_cmake(self):
-        sources, headers = self.Lists({"a.cpp": "int a;\n"}, {})
+        sources, headers = self.lists({"a.cpp": "int a;\n"}, {})
         stamp = os.path.join(self.root, "plain.stamp")
-        self.assertEqual(self.Run("--guard", sources, headers, stamp).returncode, 0)
+        self.assertEqual(self.run_script("--guard", sources, headers, stamp).returncode, 0)
         self.assertTrue(os.path.exists(stamp))
         os.remove(stamp)
         os.utime(sources, (1, 1))
-        Write(os.path.join(self.root, "a.cpp"), 'int a;\nauto b = "表";\n')
-        result = self.Run("--guard", sources, headers, stamp)
+        write(os.path.join(self.root, "a.cpp"), 'int a;\nauto b = "表";\n')
+        result = self.run_script("--guard", sources, headers, stamp)
         self.assertEqual(result.returncode, 1)
         self.assertIn("a.cpp:2: note:", result.stderr)
         self.assertFalse(os.path.exists(stamp))
@@ -311,7 +311,7 @@ class SameMappingAsGlibc(unittest.TestCase):
         mapped = 0
         differences = []
         for character, code in zip(characters, glibc):
-            ours = converter.Cp932Bytes(character)
+            ours = converter.cp932_bytes(character)
             if ours != (code or None):
                 differences.append("U+%04X: ours %r, glibc %r" % (ord(character), ours, code))
             mapped += code != b""
