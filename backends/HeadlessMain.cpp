@@ -10,10 +10,8 @@
 //   --trace FILE      one line per text drawn: frame x y and the text's bytes in hex
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "Display.h"
@@ -21,6 +19,7 @@
 #include "Headless.h"
 #include "KeyScript.h"
 #include "PngFile.h"
+#include "RunArguments.h"
 
 static const char* DumpDirectory = nullptr;
 static FILE* Trace = nullptr;
@@ -69,16 +68,6 @@ static int Usage(const char* program, const char* problem) {
   return 2;
 }
 
-static bool ParseWhole(const char* text, long long minimum, long long maximum, long long* value) {
-  if (!text || !*text) return false;
-  char* end = nullptr;
-  errno = 0;
-  const long long number = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != 0 || number < minimum || number > maximum) return false;
-  *value = number;
-  return true;
-}
-
 static void DumpFrame(int frame, const Surface* picture) {
   if (!DumpDirectory || DumpFailed) return;
   char path[4096];
@@ -107,21 +96,19 @@ int main(int argc, char** argv) {
     const char* value = index + 1 < argc ? argv[index + 1] : nullptr;
     long long number = 0;
     if (std::strcmp(option, "--frames") == 0) {
-      if (!ParseWhole(value, 0, 1000000000, &number))
+      if (!ParseFrameCount(value, &script->frames))
         return Usage(argv[0], "--frames takes a count");
-      script->frames = static_cast<int>(number);
       haveFrames = true;
     } else if (std::strcmp(option, "--keys") == 0) {
       if (!value || !ParseKeyScript(value, &Keys)) return Usage(argv[0], "bad --keys script");
     } else if (std::strcmp(option, "--random-keys") == 0) {
-      if (!ParseWhole(value, 0, 1LL << 62, &number))
+      if (!ParseWholeNumber(value, 0, 1LL << 62, &number))
         return Usage(argv[0], "--random-keys takes a seed, a whole number");
       SeedRandomKeys(static_cast<unsigned long long>(number));
       script->keySource = RandomKeySource;
     } else if (std::strcmp(option, "--time") == 0) {
-      if (!ParseWhole(value, -(1LL << 62), 1LL << 62, &number))
+      if (!ParseCalendarSeconds(value, &script->calendarSeconds))
         return Usage(argv[0], "--time takes whole seconds");
-      script->calendarSeconds = number;
     } else if (std::strcmp(option, "--png") == 0 && value) {
       pngPath = value;
     } else if (std::strcmp(option, "--dump") == 0 && value) {
