@@ -42,6 +42,12 @@
     console.error(`${program}: ${text}`, error ?? '');
   }
 
+  // A link asking for a run that cannot be: the page says why, nothing runs.
+  function refuse(problem) {
+    say(`This address asks for a scripted run that cannot be run: ${problem}. Use ${usage}.`, 'error');
+    status.state = 'refused';
+  }
+
   if (typeof WebAssembly !== 'object' || typeof WebAssembly.instantiate !== 'function') {
     fail('This browser cannot run WebAssembly, which the program needs. ' +
          'A current Chrome, Firefox, Safari or Edge can.');
@@ -278,7 +284,7 @@
     try {
       if (run) setScript(run);
     } catch (error) {
-      fail(`This address asks for a scripted run that cannot be run: ${error.message}. Use ${usage}.`);
+      refuse(error.message);
       return;
     }
     let outcome;
@@ -308,7 +314,7 @@
   try {
     run = scriptedRun();
   } catch (error) {
-    fail(`This address asks for a scripted run that cannot be run: ${error.message}. Use ${usage}.`);
+    refuse(error.message);
     return;
   }
   if (run) {
