@@ -27,8 +27,10 @@ pictures="$root/docs/pictures"
 icons="$root/packaging/icons"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-# Made afresh, so that a picture no longer made does not linger.
-rm -f "$pictures"/*.png "$pictures"/*.gif "$icons"/*x*/tovalinex-*.png
+# Made afresh, so that a picture no longer made does not linger; the screenshots
+# of Chromium (browser-*.png) are the browser tests' to make.
+find "$pictures" -maxdepth 1 \( -name '*.png' -o -name '*.gif' \) ! -name 'browser-*.png' -delete 2>/dev/null || true
+rm -f "$icons"/*x*/tovalinex-*.png
 mkdir -p "$pictures"
 # PNGs without time stamps, so that an unchanged picture is an unchanged file.
 png_options=(-strip -define 'png:exclude-chunks=date,time')

@@ -81,7 +81,7 @@
 
   // The atlas, kept in the Cache Storage under its versioned address so that
   // the five programs fetch it once; the bytes are gzip unless the server
-  // already unpacked them.
+  // already unpacked them. `remember` stores it once it proved good.
   async function fetchAtlas(url) {
     let cache = null;
     try {
@@ -89,25 +89,24 @@
     } catch {
       cache = null;  // no Cache Storage here (not a secure context): the HTTP cache still helps
     }
-    let response = cache ? await cache.match(url) : undefined;
-    if (!response) {
-      response = await fetch(url);
-      if (!response.ok) throw new Error(`the server answered ${response.status} ${response.statusText}`);
-      if (cache) {
-        try {
-          for (const old of await cache.keys()) if (old.url !== url) await cache.delete(old);
-          await cache.put(url, response.clone());
-        } catch {
-          // Out of quota or refused: fetched again next time.
-        }
+    const cached = cache ? await cache.match(url) : undefined;
+    const response = cached ?? await fetch(url);
+    if (!response.ok) throw new Error(`the server answered ${response.status} ${response.statusText}`);
+    const packed = new Uint8Array(await response.arrayBuffer());
+    const remember = async () => {
+      if (!cache || cached) return;
+      try {
+        for (const old of await cache.keys()) if (old.url !== url) await cache.delete(old);
+        await cache.put(url, new Response(packed));
+      } catch {
+        // Out of quota or refused: fetched again next time.
       }
-    }
-    const bytes = new Uint8Array(await response.arrayBuffer());
-    if (bytes[0] !== 0x1f || bytes[1] !== 0x8b) return bytes;
+    };
+    if (packed[0] !== 0x1f || packed[1] !== 0x8b) return { bytes: packed, remember };
     if (typeof DecompressionStream !== 'function')
       throw new Error('this browser cannot unpack gzip (no DecompressionStream)');
-    const unpacked = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
-    return new Uint8Array(await new Response(unpacked).arrayBuffer());
+    const unpacked = new Blob([packed]).stream().pipeThrough(new DecompressionStream('gzip'));
+    return { bytes: new Uint8Array(await new Response(unpacked).arrayBuffer()), remember };
   }
 
   async function fetchModule(url) {
@@ -275,11 +274,13 @@
       fail(error.message, error);
       return;
     }
-    if (atlas.length !== exports.tovalinex_atlas_size()) {
-      fail(`The glyph atlas is damaged (${atlas.length} bytes, not ${exports.tovalinex_atlas_size()}); nothing is shown without it.`);
+    if (atlas.bytes.length !== exports.tovalinex_atlas_size()) {
+      fail(`The glyph atlas is damaged (${atlas.bytes.length} bytes, not ${exports.tovalinex_atlas_size()}); ` +
+           'nothing is shown without it.');
       return;
     }
-    memoryBytes(exports.tovalinex_atlas(), atlas.length).set(atlas);
+    atlas.remember();
+    memoryBytes(exports.tovalinex_atlas(), atlas.bytes.length).set(atlas.bytes);
     exports.tovalinex_atlas_loaded();
     try {
       if (run) setScript(run);
