@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Measures frame cost, pacing, CPU while inactive and start-up, and prints
-the results as Markdown tables with the targets they are held against.
+"""Measures frame cost, pacing, CPU while inactive and start-up, and the web
+site's transfer sizes, first frame and WebAssembly frame cost, and prints the
+results as Markdown tables with the targets they are held against.
 scripts/bench.sh builds what this needs and runs it.
 
-    measure.py --build DIR [--skip-frames] [--skip-windowed] [--rounds N]
+    measure.py --build DIR [--skip-frames] [--skip-windowed] [--skip-web] [--rounds N]
 """
 
 import argparse
@@ -212,11 +213,20 @@ def print_windowed_tables(results, rounds):
           f"bare {[round(t, 1) for t, _ in bare]}\n")
 
 
+def web(build, rounds):
+    """The site built into DIR/web, measured in Chromium by web_measure.mjs."""
+    output = run(["node", os.path.join(ROOT, "bench", "web_measure.mjs"),
+                  "--site", os.path.join(build, "web", "site"), "--bench-bin", os.path.join(build, "bin"),
+                  "--programs", os.path.join(build, "programs.json"), "--rounds", str(rounds)])
+    print(output)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--skip-frames", action="store_true")
     parser.add_argument("--skip-windowed", action="store_true")
+    parser.add_argument("--skip-web", action="store_true")
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("programs", nargs="*")
     options = parser.parse_args()
@@ -231,6 +241,8 @@ def main():
         print_frame_table({program: frame_costs(options.build, program) for program in programs})
     if not options.skip_windowed:
         print_windowed_tables(windowed(options.build, options.rounds), options.rounds)
+    if not options.skip_web:
+        web(options.build, max(3, options.rounds // 2))
 
 
 if __name__ == "__main__":

@@ -2,8 +2,9 @@
 # Builds the benchmarks into build-bench/ and prints the performance table:
 # frame cost (callgrind instructions and Google Benchmark times) against the
 # floor and the literal text drawing, pacing under Xvfb idle and with one
-# core loaded, CPU while inactive, and start-up against a bare SDL2 window.
-#   scripts/bench.sh [--skip-frames] [--skip-windowed] [--rounds N] [PROGRAM ...]
+# core loaded, CPU while inactive, start-up against a bare SDL2 window, and the
+# web site in Chromium (bytes transferred, first frame, WebAssembly frame cost).
+#   scripts/bench.sh [--skip-frames] [--skip-windowed] [--skip-web] [--rounds N] [PROGRAM ...]
 # The table is also written to build-bench/performance.md. Times are only
 # comparable within one run; run it on an otherwise idle machine.
 set -euo pipefail
@@ -16,4 +17,6 @@ for program in free_move walled_move eight_way_move jump_demo minigame; do
   targets+=("bench_$program")
 done
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null
+cmake --preset web -B "$build/web" >/dev/null
+cmake --build "$build/web" -j"$(nproc)" >/dev/null
 python3 bench/measure.py --build "$build" "$@" | tee "$build/performance.md"
