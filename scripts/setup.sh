@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git
+  build-essential clang libclang-rt-14-dev cmake pkg-config git
   libsdl2-dev libfreetype-dev libfontconfig-dev libpng-dev libxss-dev
   fonts-ipafont-gothic
   googletest libgtest-dev libbenchmark-dev
@@ -15,7 +15,7 @@ if [ "${TOVALINEX_WINDOWS:-1}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64 wine wine64 locales)
 fi
 if [ "${TOVALINEX_FUZZ:-1}" = 1 ]; then
-  packages+=(clang libclang-rt-14-dev valgrind)
+  packages+=(valgrind)
 fi
 
 missing=()
