@@ -19,18 +19,18 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path[:0] = [os.path.join(ROOT, "tests", "e2e"), os.path.join(ROOT, "tests", "reliability")]
 
+import programs  # noqa: E402
+
 # The state each program's heaviest frame is measured in, reached by `warm`
-# frames of these keys. The samples draw the same texts in every frame, so
-# with no key held their mark stays in the window; the mini-game is started
-# and its player flown up and far to the left, firing, so that the ring of 32
-# shots fills and all 16 enemies wander unharmed: 49 actor texts plus 3.
+# frames of the program list's "benchmark" keys. The samples draw the same
+# texts in every frame, so with no key held their mark stays in the window;
+# the mini-game is started and its player flown up and far to the left,
+# firing, so that the ring of 32 shots fills and all 16 enemies wander
+# unharmed: 49 actor texts plus 3.
 FRAME_PROGRAMS = {
-    "free_move": ([], 60, 20),
-    "walled_move": ([], 60, 20),
-    "eight_way_move": ([], 60, 20),
-    "jump_demo": ([], 60, 20),
-    "minigame": (["--keys", "space@0-1000000000,up@2-101,left@2-1000000000"], 900, 5),
-}
+    entry["name"]: ((["--keys", entry["benchmark"]["keys"]] if entry["benchmark"]["keys"] else []),
+                    entry["benchmark"]["warm"], entry["benchmark"]["literalFrames"])
+    for entry in programs.entries()}
 CHECKED_FRAMES = 300  # frames past the warm-up drawn both ways and compared
 CALLGRIND_FRAMES = 100
 

@@ -24,7 +24,10 @@ stays readable UTF-8.
 Only plain narrow literals change, as with -fexec-charset: u8, u, U and L
 literals stay, and so does a plain literal joined to one of them. Comments,
 header names and the strings of #line, #pragma, #error and the like stay too.
-The bytes are those of glibc's iconv "CP932", which GCC uses.
+The bytes are those of glibc's iconv "CP932", which GCC uses. Two things GCC
+converts are out of reach of a source-to-source step and stay UTF-8: text
+made by the preprocessor (#x of Japanese tokens) and a __FILE__ whose path
+holds non-ASCII characters.
 """
 import bisect
 import os

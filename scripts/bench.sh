@@ -12,10 +12,9 @@ cd "$(dirname "$0")/.."
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVALINEX_BENCH=ON >/dev/null
 targets=(bare_sdl tovalinex_probe free_move)
-for program in free_move walled_move eight_way_move jump_demo minigame; do
-  [ -d "samples/$program" ] || [ "$program" = minigame ] || continue
+while read -r program; do
   targets+=("bench_$program")
-done
+done < <(python3 tests/e2e/programs.py names)
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" >/dev/null
 cmake --preset web -B "$build/web" >/dev/null
 cmake --build "$build/web" -j"$(nproc)" >/dev/null

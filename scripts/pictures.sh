@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(realpath -m "${1:-$PWD}")"
-programs=(free_move walled_move eight_way_move jump_demo minigame)
+mapfile -t programs < <(python3 tests/e2e/programs.py names)
 
 if [ -n "${TOVALINEX_BIN_DIR:-}" ]; then
   bin="$TOVALINEX_BIN_DIR"
@@ -129,25 +129,15 @@ convert "$work/jump/frame-00155.png" "${png_options[@]}" "$pictures/jump_demo.pn
 gif jump_demo "$work/jump" 0 329 2 100
 
 # --- the mini-game ---
-# The seeds and keys of the whole games in tests/minigame/PlayTest.cpp, which
-# checks frame by frame what they show. Seed 168: every enemy shot down, play
-# from frame 12 to 736, the result from 738. Seed 1: the player flies into an
-# enemy, play ends in frame 191, the result from 192.
-clear_seed=168
-clear_keys="space@10-10,down@12-13,right@12-36,space@12-615,down@35-35,up@42-42,up@44-44,\
-down@51-51,down@58-58,up@63-63,down@85-96,up@122-122,down@134-136,up@140-142,\
-down@149-157,up@175-175,up@181-181,down@189-204,down@206-206,down@208-210,\
-up@217-218,down@223-223,down@225-225,down@234-234,up@236-237,down@238-244,\
-down@246-246,up@279-279,down@286-286,down@290-291,down@308-308,down@340-341,\
-up@354-354,down@360-363,down@368-368,down@379-379,down@384-384,down@393-393,\
-down@417-421,down@434-434,down@442-442,down@446-446,down@467-467,up@482-482,\
-down@485-485,down@487-495,down@502-502,down@512-512,down@525-525,down@540-540,\
-down@544-544,down@565-571,down@577-577,up@588-588,up@591-591,down@605-605,\
-down@607-607,right@616-693,up@616-706,right@697-697,left@698-698,right@704-704,\
-space@707-767,space@777-777"
-over_seed=1
-over_keys="space@10-10,down@46-51,right@46-152,down@70-70,up@73-73,down@100-100,\
-down@102-102,up@108-108,up@113-113,down@119-119,up@142-143,space@191-221,space@231-231"
+# The whole games of the program list (minigame.rounds), which
+# tests/minigame/PlayTest.cpp checks frame by frame. Seed 168: every enemy shot
+# down, play from frame 12 to 736, the result from 738. Seed 1: the player
+# flies into an enemy, play ends in frame 191, the result from 192.
+round_field() { python3 tests/e2e/programs.py get minigame "rounds.$1"; }
+clear_seed="$(round_field clear.time)"
+clear_keys="$(round_field clear.keys)"
+over_seed="$(round_field over.time)"
+over_keys="$(round_field over.keys)"
 
 # The animated round: the title held a second longer (the seed comes from --time,
 # not from the frame, so the game is the same), and no press back to the title.

@@ -30,7 +30,7 @@ for part in "${parts[@]}"; do
       cmake --build build-reliability -j"$jobs" >/dev/null
       TOVALINEX_STRESS_SECONDS=60 TOVALINEX_STARTS_ROUNDS=10 ctest --test-dir build-reliability \
         --output-on-failure -V -R 'reliability_(window_stress|single_instance_stress|faults)' \
-        --timeout 1800 | grep -E '^[0-9]+: (free_move|walled_move|eight_way_move|jump_demo|minigame|window|with|frames)|tests passed|tests failed|Passed|Failed' \
+        --timeout 1800 | grep -E "^[0-9]+: ($(python3 tests/e2e/programs.py names | paste -sd'|')|window|with|frames)|tests passed|tests failed|Passed|Failed" \
         || status=1
       ;;
     *) echo "usage: $0 [fuzz] [soak] [windows]" >&2; exit 2 ;;

@@ -13,16 +13,12 @@ import subprocess
 import tempfile
 import time
 
+import programs
+
 BIN_DIR = os.environ.get("TOVALINEX_BIN_DIR", os.path.join(os.path.dirname(__file__), "../../build/bin"))
 WINDOW_CLASS = "Tovalinex"
 # Each program's window caption.
-TITLES = {
-    "free_move": "移動速度を速くしてみる",
-    "walled_move": "壁の指定と数字表示",
-    "eight_way_move": "移動速度をよく考えてみる",
-    "jump_demo": "ヌピタっぽいジャンプ",
-    "minigame": "タイトル画面、ゲームオーバー画面",
-}
+TITLES = programs.titles(BIN_DIR)
 
 
 class Picture:

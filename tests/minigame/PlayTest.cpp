@@ -17,31 +17,20 @@ static const std::string ClearText = "ゲームクリア";
 static const std::string OverText = "ゲームオーバー";
 static const std::string BackText = "スペースキーでタイトルに戻る";
 
+// The whole games of the program list (programs.json, minigame.rounds),
+// handed over by the build.
 // Seed 168: every enemy shot down from the left; then, without firing, the
 // player flies into the last one and, knocked down, shoots it while hopping.
 // It falls out before the player does. Press at 10, start at 11, play from 12,
 // the last enemy falls out in frame 737 (726 frames of play); space is held
 // on into the result until 767 and pressed again at 777.
-static const char ClearSeconds[] = "168";
-static const char ClearKeys[] =
-    "space@10-10,down@12-13,right@12-36,space@12-615,down@35-35,up@42-42,up@44-44,"
-    "down@51-51,down@58-58,up@63-63,down@85-96,up@122-122,down@134-136,up@140-142,"
-    "down@149-157,up@175-175,up@181-181,down@189-204,down@206-206,down@208-210,"
-    "up@217-218,down@223-223,down@225-225,down@234-234,up@236-237,down@238-244,"
-    "down@246-246,up@279-279,down@286-286,down@290-291,down@308-308,down@340-341,"
-    "up@354-354,down@360-363,down@368-368,down@379-379,down@384-384,down@393-393,"
-    "down@417-421,down@434-434,down@442-442,down@446-446,down@467-467,up@482-482,"
-    "down@485-485,down@487-495,down@502-502,down@512-512,down@525-525,down@540-540,"
-    "down@544-544,down@565-571,down@577-577,up@588-588,up@591-591,down@605-605,"
-    "down@607-607,right@616-693,up@616-706,right@697-697,left@698-698,right@704-704,"
-    "space@707-767,space@777-777";
+static const char ClearSeconds[] = TOVALINEX_CLEAR_ROUND_TIME;
+static const char ClearKeys[] = TOVALINEX_CLEAR_ROUND_KEYS;
 
 // Seed 1: the player waits, then steers into the nearest enemy and falls out
 // of the window in frame 191, after exactly 180 frames of play.
-static const char OverSeconds[] = "1";
-static const char OverKeys[] =
-    "space@10-10,down@46-51,right@46-152,down@70-70,up@73-73,down@100-100,down@102-102,"
-    "up@108-108,up@113-113,down@119-119,up@142-143,space@191-221,space@231-231";
+static const char OverSeconds[] = TOVALINEX_OVER_ROUND_TIME;
+static const char OverKeys[] = TOVALINEX_OVER_ROUND_KEYS;
 
 static std::vector<std::string> TextsOf(const std::vector<TextDraw>& draws) {
   std::vector<std::string> texts;

@@ -6,11 +6,12 @@ import os
 import re
 import subprocess
 
+import programs
 from xsession import XSession
 
 BUILD_DIR = os.environ.get("TOVALINEX_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build"))
 SOURCE_DIR = os.environ.get("TOVALINEX_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "../.."))
-PROGRAMS = ["free_move", "walled_move", "eight_way_move", "jump_demo", "minigame"]
+PROGRAMS = programs.NAMES
 ICON_SIZES = [32, 48, 64, 128, 256]
 
 

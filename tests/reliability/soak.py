@@ -19,7 +19,10 @@ import sys
 import tempfile
 import time
 
-PROGRAMS = ["free_move", "walled_move", "eight_way_move", "jump_demo", "minigame"]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import programs  # noqa: E402
+
+PROGRAMS = programs.NAMES
 # Peak RSS may wander by a few pages (allocator and sanitizer bookkeeping);
 # growth with the number of frames is what must not happen.
 RSS_TOLERANCE_KIB = 256

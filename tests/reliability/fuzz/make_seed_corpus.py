@@ -17,15 +17,11 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAMS = {
-    "free_move": ["--random-keys 1 --frames 2000", "--keys left+up@0-30 --frames 31"],
-    "walled_move": ["--random-keys 2 --frames 2000", "--keys right+down@0-200 --frames 201"],
-    "eight_way_move": ["--random-keys 3 --frames 2000", "--keys left+up@0-40 --frames 41"],
-    "jump_demo": ["--random-keys 4 --frames 2000", "--keys space@0-20,left@0-300 --frames 301"],
-    "minigame": ["--random-keys 5 --frames 4000 --time 1700000000",
-                 # A press starts the game; firing from far left fills the shot ring.
-                 "--keys space@0-900,up@2-101,left@2-900 --frames 901 --time 1700000000"],
-}
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "e2e"))
+import programs  # noqa: E402
+
+# Each program's twin runs, from the program list (its "seedCorpus").
+PROGRAMS = {entry["name"]: entry["seedCorpus"] for entry in programs.entries()}
 POSITIONS_PER_TEXT = 4
 FRAMES_PER_RUN = 3
 NUMBERS_PER_RUN = 12
