@@ -81,23 +81,30 @@
 
   // The atlas, kept in the Cache Storage under its versioned address so that
   // the five programs fetch it once; the bytes are gzip unless the server
-  // already unpacked them. `remember` stores it once it proved good.
+  // already unpacked them. Opening the Cache Storage can take a good part of
+  // the start in a fresh profile, so the network is asked at once unless the
+  // local storage says the atlas is there. `remember` stores it once it
+  // proved good.
   async function fetchAtlas(url) {
-    let cache = null;
+    const opening = self.caches ? caches.open('tovalinex-glyph-atlas').catch(() => null) : Promise.resolve(null);
+    let known = false;
     try {
-      cache = self.caches ? await caches.open('tovalinex-glyph-atlas') : null;
+      known = localStorage.getItem('tovalinex glyph atlas') === url;
     } catch {
-      cache = null;  // no Cache Storage here (not a secure context): the HTTP cache still helps
+      // No local storage: the Cache Storage is not asked first.
     }
+    const cache = known ? await opening : null;
     const cached = cache ? await cache.match(url) : undefined;
     const response = cached ?? await fetch(url);
     if (!response.ok) throw new Error(`the server answered ${response.status} ${response.statusText}`);
     const packed = new Uint8Array(await response.arrayBuffer());
     const remember = async () => {
+      const cache = await opening;
       if (!cache || cached) return;
       try {
         for (const old of await cache.keys()) if (old.url !== url) await cache.delete(old);
         await cache.put(url, new Response(packed));
+        localStorage.setItem('tovalinex glyph atlas', url);
       } catch {
         // Out of quota or refused: fetched again next time.
       }
@@ -256,19 +263,25 @@
     if (bad === 3) throw new Error(`time=${run.time} is not a whole number of seconds`);
   }
 
-  async function start(anotherCopyRuns, run) {
+  // The atlas and the compiled module, fetched at once while the page finds
+  // out whether it may run.
+  function load() {
+    return Promise.all([
+      fetchAtlas(new URL(script.dataset.atlas, location.href).href).catch(error => {
+        throw new Error(`The characters the program draws with (the glyph atlas) could not be loaded: ${error.message}. ` +
+                        'Nothing is shown without them; reload the page to try again.');
+      }),
+      fetchModule(`${program}.wasm`).then(bytes => WebAssembly.compile(bytes)).catch(error => {
+        throw new Error(`The program (${program}.wasm) could not be loaded: ${error.message}.`);
+      }),
+    ]);
+  }
+
+  async function start(loading, anotherCopyRuns, run) {
     let atlas, module;
     try {
-      [atlas, module] = await Promise.all([
-        fetchAtlas(new URL(script.dataset.atlas, location.href).href).catch(error => {
-          throw new Error(`The characters the program draws with (the glyph atlas) could not be loaded: ${error.message}. ` +
-                          'Nothing is shown without them; reload the page to try again.');
-        }),
-        fetchModule(`${program}.wasm`).catch(error => {
-          throw new Error(`The program (${program}.wasm) could not be loaded: ${error.message}.`);
-        }),
-      ]);
-      exports = (await WebAssembly.instantiate(module, imports)).instance.exports;
+      [atlas, module] = await loading;
+      exports = (await WebAssembly.instantiate(module, imports)).exports;
       exports._initialize();
     } catch (error) {
       fail(error.message, error);
@@ -318,17 +331,19 @@
     refuse(error.message);
     return;
   }
+  const loading = load();
+  loading.catch(() => {});  // a failure is reported where it is awaited
   if (run) {
     say(`Scripted run of ${run.frames} frames…`);
-    start(false, run);
+    start(loading, false, run);
   } else if (!navigator.locks) {
     console.warn(`${program}: this browser has no Web Locks API, so nothing keeps a second tab ` +
                  'of this program from running at the same time.');
-    start(false, null);
+    start(loading, false, null);
   } else {
     // The lock is held as long as the page lives: one copy per browser profile.
     navigator.locks.request(`tovalinex ${program}`, { ifAvailable: true }, lock => {
-      start(lock === null, null);
+      start(loading, lock === null, null);
       return lock ? new Promise(() => {}) : undefined;
     }).catch(error => fail(`The check for another tab failed: ${error.message}`, error));
   }
