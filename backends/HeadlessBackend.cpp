@@ -2,7 +2,6 @@
 // loop yields, keys and activation from a script, and the presented picture
 // kept in memory. The core's loop runs unchanged on top of it.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -155,12 +154,10 @@ bool PlatformKeyHeld(VirtualKey key) {
 // --- Surfaces and presenting ---
 bool PlatformCreateSurface(PlatformWindow*, Surface* surface) {
   if (Script.refuseSurfaces) return false;
-  surface->pixels = static_cast<uint32_t*>(
-      std::calloc(static_cast<size_t>(surface->width) * surface->height, sizeof(uint32_t)));
-  return surface->pixels != nullptr;
+  return AllocateSurfacePixels(surface);
 }
 
-void PlatformReleaseSurface(Surface* surface) { std::free(surface->pixels); }
+void PlatformReleaseSurface(Surface* surface) { FreeSurfacePixels(surface); }
 
 void PlatformBeginPaint(PlatformWindow*) { ++Record.paints; }
 

@@ -96,8 +96,7 @@ int main(int argc, char** argv) {
     const char* value = index + 1 < argc ? argv[index + 1] : nullptr;
     long long number = 0;
     if (std::strcmp(option, "--frames") == 0) {
-      if (!ParseFrameCount(value, &script->frames))
-        return Usage(argv[0], "--frames takes a count");
+      if (!ParseFrameCount(value, &script->frames)) return Usage(argv[0], "--frames takes a count");
       haveFrames = true;
     } else if (std::strcmp(option, "--keys") == 0) {
       if (!value || !ParseKeyScript(value, &Keys)) return Usage(argv[0], "bad --keys script");

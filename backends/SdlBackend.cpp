@@ -212,12 +212,10 @@ bool PlatformKeyHeld(VirtualKey key) {
 
 // --- Surfaces and presenting ---
 bool PlatformCreateSurface(PlatformWindow*, Surface* surface) {
-  surface->pixels = static_cast<uint32_t*>(
-      std::calloc(static_cast<size_t>(surface->width) * surface->height, sizeof(uint32_t)));
-  return surface->pixels != nullptr;
+  return AllocateSurfacePixels(surface);
 }
 
-void PlatformReleaseSurface(Surface* surface) { std::free(surface->pixels); }
+void PlatformReleaseSurface(Surface* surface) { FreeSurfacePixels(surface); }
 
 void PlatformBeginPaint(PlatformWindow*) {}
 

@@ -11,7 +11,6 @@
 // script's keys and no activation changes, until the last frame is painted.
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "Display.h"
@@ -35,8 +34,8 @@ WEB_IMPORT(present) void PagePresent(const uint32_t* pixels, int width, int heig
 // Sets the page title to a Shift-JIS text.
 WEB_IMPORT(set_title) void PageSetTitle(const char* title, int length);
 // Shows a message on the page and in the console; Shift-JIS texts.
-WEB_IMPORT(show_message) void PageShowMessage(const char* text, int textLength,
-                                              const char* caption, int captionLength);
+WEB_IMPORT(show_message)
+void PageShowMessage(const char* text, int textLength, const char* caption, int captionLength);
 WEB_IMPORT(calendar_seconds) double PageCalendarSeconds();
 // Asks for a screen wake lock (1) or lets it go (0).
 WEB_IMPORT(hold_wake_lock) void PageHoldWakeLock(int hold);
@@ -154,12 +153,10 @@ bool PlatformKeyHeld(VirtualKey key) { return (HeldKeys & KeySetBit(key)) != 0; 
 
 // --- Surfaces and presenting ---
 bool PlatformCreateSurface(PlatformWindow*, Surface* surface) {
-  surface->pixels = static_cast<uint32_t*>(
-      std::calloc(static_cast<size_t>(surface->width) * surface->height, sizeof(uint32_t)));
-  return surface->pixels != nullptr;
+  return AllocateSurfacePixels(surface);
 }
 
-void PlatformReleaseSurface(Surface* surface) { std::free(surface->pixels); }
+void PlatformReleaseSurface(Surface* surface) { FreeSurfacePixels(surface); }
 
 void PlatformBeginPaint(PlatformWindow*) {}
 
@@ -171,8 +168,8 @@ void PlatformPresent(PlatformWindow*, const Surface* surface, int width, int hei
   // 0x00RRGGBB bottom row first becomes the canvas's bytes R, G, B, A top row
   // first: as a little-endian word, 0xAABBGGRR.
   for (int row = 0; row < height; ++row) {
-    const uint32_t* from = surface->pixels + static_cast<long long>(surface->height - 1 - row) *
-                                                 surface->width;
+    const uint32_t* from =
+        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
     uint32_t* to = Canvas + static_cast<long long>(row) * width;
     for (int column = 0; column < width; ++column) {
       const uint32_t pixel = from[column];

@@ -8,6 +8,7 @@
 //     native headless frame (bench_<program>'s Framework pass), alternated.
 //
 //   node bench/web_measure.mjs --site DIR --bench-bin DIR --programs FILE [--rounds N]
+//                              [--only bytes|first|frames]
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -18,7 +19,7 @@ import zlib from 'node:zlib';
 const { values: options } = parseArgs({
   options: {
     site: { type: 'string' }, 'bench-bin': { type: 'string' }, programs: { type: 'string' },
-    rounds: { type: 'string', default: '5' },
+    rounds: { type: 'string', default: '5' }, only: { type: 'string' },
   },
 });
 for (const name of ['site', 'bench-bin', 'programs'])
@@ -142,7 +143,7 @@ function wasmPass(page, program, warm, keys, samples, passes) {
     const atlas = new Uint8Array(await new Response(packed.stream().pipeThrough(new DecompressionStream('gzip'))).arrayBuffer());
     new Uint8Array(exports.memory.buffer, exports.tovalinex_atlas(), atlas.length).set(atlas);
     exports.tovalinex_atlas_loaded();
-    const texts = ['2000000000', keys, '1700000000'];
+    const texts = ['1000000000', keys, '1700000000'];
     texts.forEach((text, index) => {
       const bytes = new TextEncoder().encode(`${text}\0`);
       new Uint8Array(exports.memory.buffer, exports.tovalinex_argument(index), bytes.length).set(bytes);
@@ -185,9 +186,18 @@ async function frameCost(server) {
   return { name, wasm, native };
 }
 
+const wanted = section => !options.only || options.only === section;
 const server = await gzipServer();
 try {
   console.log('### The web site in headless Chromium on 127.0.0.1\n');
+  if (wanted('bytes')) await printBytes(server);
+  if (wanted('first')) await printFirstFrames(server);
+  if (wanted('frames')) await printFrameCost(server);
+} finally {
+  server.close();
+}
+
+async function printBytes(server) {
   const rows = await bytesPerProgram(server);
   console.log('Bytes transferred, gzip from the server (the atlas is a .gz file), a fresh profile; ' +
               'then another program in the same profile, the glyph atlas in the Cache Storage:\n');
@@ -199,6 +209,9 @@ try {
     console.log(`| ${name} | ${kb(firstTotal - atlas - wasm)} | ${kb(wasm)} | ${kb(atlas)} | ${kb(firstTotal)} | ` +
                 `${kb(secondTotal)} (${other}) |`);
   }
+}
+
+async function printFirstFrames(server) {
   console.log('\nNavigation to the first presented frame (the first putImageData), medians of ' +
               `${ROUNDS} loads each in a fresh browser (goal ≤ 300 ms):\n`);
   console.log('| program | nothing cached | atlas and module cached |');
@@ -212,6 +225,9 @@ try {
     }
     console.log(`| ${name} | ${median(cold).toFixed(0)} ms | ${median(warm).toFixed(0)} ms |`);
   }
+}
+
+async function printFrameCost(server) {
   const cost = await frameCost(server);
   const wasm = median(cost.wasm);
   const native = median(cost.native);
@@ -222,6 +238,4 @@ try {
   console.log(`| WebAssembly (Chromium) | ${(wasm * 1000).toFixed(1)} µs | ${cost.wasm.map(t => (t * 1000).toFixed(0)).join(', ')} |`);
   console.log(`| native (bench_${cost.name}) | ${(native * 1000).toFixed(1)} µs | ${cost.native.map(t => (t * 1000).toFixed(0)).join(', ')} |`);
   console.log(`| ratio | ${(wasm / native).toFixed(2)}× | |\n`);
-} finally {
-  server.close();
 }

@@ -12,13 +12,9 @@ find_program(TOVALINEX_WASM_CXX NAMES clang++-14 REQUIRED)
 set(CMAKE_CXX_COMPILER ${TOVALINEX_WASM_CXX})
 set(CMAKE_CXX_COMPILER_TARGET wasm32-wasi)
 
-# Only the wasm headers: clang would otherwise fall back to /usr/include, and a
-# header wasi-libc lacks would silently be glibc's.
+# Only the wasm headers may be found (cmake/Compiler.cmake adds the flags to
+# every target, where a CMAKE_CXX_FLAGS of the user's cannot drop them).
 set(TOVALINEX_WASI_INCLUDE /usr/include/wasm32-wasi)
-set(CMAKE_CXX_FLAGS_INIT
-    "-nostdlibinc -isystem ${TOVALINEX_WASI_INCLUDE}/c++/v1 -isystem ${TOVALINEX_WASI_INCLUDE} -fno-exceptions -fno-rtti")
-# The include flags reach the link line too, where they mean nothing.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wno-unused-command-line-argument")
 
 set(CMAKE_FIND_ROOT_PATH ${TOVALINEX_WASI_INCLUDE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,5 +1,7 @@
 #include "Surface.h"
 
+#include <cstdlib>
+
 #include "Platform.h"
 
 bool CreateSurface(Surface* surface, PlatformWindow* window, int width, int height) {
@@ -19,6 +21,14 @@ void ReleaseSurface(Surface* surface) {
   surface->native = nullptr;
   surface->pixels = nullptr;
 }
+
+bool AllocateSurfacePixels(Surface* surface) {
+  surface->pixels = static_cast<uint32_t*>(
+      std::calloc(static_cast<size_t>(surface->width) * surface->height, sizeof(uint32_t)));
+  return surface->pixels != nullptr;
+}
+
+void FreeSurfacePixels(Surface* surface) { std::free(surface->pixels); }
 
 void FillSurfaceColumns(Surface* surface, uint32_t colour, int columns) {
   if (!surface->pixels) return;

@@ -22,6 +22,10 @@ constexpr uint32_t White = 0xFFFFFF;
 bool CreateSurface(Surface* surface, PlatformWindow* window, int width, int height);
 // Frees what CreateSurface made; does nothing on a surface never made.
 void ReleaseSurface(Surface* surface);
+// For backends whose surfaces are plain memory: width x height pixels from
+// the heap, all 0 (false when there is not enough), and freeing them.
+bool AllocateSurfacePixels(Surface* surface);
+void FreeSurfacePixels(Surface* surface);
 void FillSurface(Surface* surface, uint32_t colour);
 // Fills only the leftmost `columns` columns of every row.
 void FillSurfaceColumns(Surface* surface, uint32_t colour, int columns);
