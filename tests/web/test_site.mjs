@@ -175,9 +175,13 @@ describe('scripted runs', () => {
 function recordKeys(page) {
   return page.evaluateOnNewDocument(() => {
     window.keyLog = [];
+    window.keysLeftToThePage = [];
     for (const type of ['keydown', 'keyup'])
-      addEventListener(type, event => keyLog.push([event.key, type === 'keydown', window.tovalinex.framesRun,
-                                                   event.timeStamp]), true);
+      addEventListener(type, event => {
+        keyLog.push([event.key, type === 'keydown', window.tovalinex.framesRun, event.timeStamp]);
+        // Once the event is through: the page must have kept the browser from scrolling.
+        setTimeout(() => { if (!event.defaultPrevented) keysLeftToThePage.push(event.key); });
+      }, true);
   });
 }
 
@@ -261,6 +265,7 @@ describe('playing with real keys', () => {
       const { pixels, shown } = await canvasPicture(page);
       const log = await page.evaluate(() => keyLog);
       const script = keyScript(log, shown);
+      assert.deepEqual(await page.evaluate(() => keysLeftToThePage), [], 'arrows and space do not scroll the page');
       assert.equal(firstDifference(pixels, twin(name, shown, script, TIME).pixels), null, `${shown} frames of ${script}`);
       // Each key was seen in about as many frames as 60 a second gives for how long it was held.
       for (const [key, milliseconds] of holds(log)) {
@@ -344,6 +349,17 @@ describe('focus and tabs', () => {
     await first.waitForFunction(count => window.tovalinex.framesRun > count + 10, {}, count);
     await closeAll();
   });
+});
+
+test('closing the page stops the program', async () => {
+  const { page } = await open('free_move.html');
+  await running(page);
+  await page.evaluate(() => dispatchEvent(new PageTransitionEvent('pagehide', { persisted: false })));
+  assert.equal(await state(page), 'closed');
+  const count = await framesRun(page);
+  await sleep(300);
+  assert.equal(await framesRun(page), count, 'no frame after the close');
+  await closeAll();
 });
 
 describe('faults', () => {
