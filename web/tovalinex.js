@@ -127,24 +127,27 @@
   const memoryBytes = (pointer, length) => new Uint8Array(exports.memory.buffer, pointer, length);
   const decode = (pointer, length) => shiftJis.decode(memoryBytes(pointer, length));
 
+  // The screen wake lock: its sentinel, or the request not yet granted.
   let wakeLock = null;
-  let wakeLockWanted = false;
   function holdWakeLock(hold) {
-    wakeLockWanted = hold !== 0;
     if (!navigator.wakeLock) return;
-    if (wakeLockWanted && !wakeLock) {
-      wakeLock = navigator.wakeLock.request('screen').then(
-        lock => {
-          lock.addEventListener('release', () => { if (wakeLock === lock) wakeLock = null; });
-          if (wakeLockWanted && wakeLock !== null) wakeLock = lock;
-          else lock.release();
-          return lock;
-        },
-        () => { wakeLock = null; });  // refused (power saving, policy): the screen may dim
-    } else if (!wakeLockWanted && wakeLock) {
+    if (hold && !wakeLock) {
+      const request = navigator.wakeLock.request('screen');
+      wakeLock = request;
+      request.then(lock => {
+        if (wakeLock !== request) {
+          lock.release();  // let go of while it was being granted
+          return;
+        }
+        wakeLock = lock;
+        lock.addEventListener('release', () => { if (wakeLock === lock) wakeLock = null; });
+      }, () => {
+        if (wakeLock === request) wakeLock = null;  // refused (power saving, policy): the screen may dim
+      });
+    } else if (!hold && wakeLock) {
       const held = wakeLock;
       wakeLock = null;
-      Promise.resolve(held).then(lock => lock && lock.release()).catch(() => {});
+      if (typeof held.release === 'function') held.release().catch(() => {});
     }
   }
 
@@ -183,6 +186,8 @@
       if (now === active) return;
       active = now;
       exports.tovalinex_event(now ? Events.activated : Events.deactivated);
+      if (now) notice.hidden = true;
+      else say('Paused while this tab does not have the focus: click the page to go on.');
     };
     const key = (event, down) => {
       const code = VirtualKeys[event.key];
