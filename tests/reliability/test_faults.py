@@ -1,10 +1,14 @@
 """Starts that cannot work: no display, the font missing or unreadable, a
 surface that cannot be made. Each gives one clear message on stderr naming
 the cause and a non-zero exit, never a crash, a signal or a silent 0, and
-leaves no window behind."""
+leaves no window behind. And the headless twins' output files when writing
+them fails: an error, never a silent loss, and nothing of the user's removed."""
 
 import os
+import resource
 import shutil
+import signal
+import stat
 import subprocess
 import tempfile
 import unittest
@@ -144,6 +148,117 @@ class Faults(unittest.TestCase):
         with XSession() as x:
             code, errors = run("free_move-headless", probed_env(x))
             self.assertEqual(code, 0, errors)
+
+
+def limited_file_size(limit):
+    """For preexec_fn: writes past `limit` bytes fail with EFBIG, as on a full disk."""
+    def apply():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return apply
+
+
+class TwinOutputFiles(unittest.TestCase):
+    """--png, --trace and --dump are what scripts and CI read: a write that
+    fails is exit 1 and one message naming the file and the reason."""
+
+    PROGRAM = "free_move-headless"
+
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="tovalinex-outputs-")
+
+    def tearDown(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def twin(self, *args, limit=None, timeout=60):
+        return subprocess.run([os.path.join(BIN_DIR, self.PROGRAM), *args], capture_output=True,
+                              timeout=timeout, preexec_fn=limited_file_size(limit) if limit else None)
+
+    def assertWriteFailed(self, result, path, reason):
+        errors = result.stderr.decode()
+        self.assertEqual(result.returncode, 1, errors)
+        lines = errors.splitlines()
+        self.assertEqual(len(lines), 1, errors)
+        self.assertTrue(lines[0].startswith(os.path.join(BIN_DIR, self.PROGRAM) + ": "), errors)
+        self.assertIn(path, errors)
+        self.assertIn(reason, errors)
+
+    def test_png_that_cannot_be_written_removes_nothing(self):
+        kept = os.path.join(self.scratch, "kept.png")
+        with open(kept, "wb") as old:
+            old.write(b"the picture of an earlier run")
+        link = os.path.join(self.scratch, "full-link.png")
+        os.symlink("/dev/full", link)
+        cases = [(kept, 1024, "File too large"), (link, None, "No space left on device")]
+        if os.getuid() == 0:
+            # A device node of our own standing for /dev/full.
+            node = os.path.join(self.scratch, "full-node.png")
+            os.mknod(node, stat.S_IFCHR | 0o666, os.makedev(1, 7))
+            cases.append((node, None, "No space left on device"))
+        for path, limit, reason in cases:
+            with self.subTest(path=os.path.basename(path)):
+                before = os.lstat(path)
+                result = self.twin("--frames", "3", "--png", path, limit=limit)
+                self.assertWriteFailed(result, path, reason)
+                after = os.lstat(path)
+                self.assertEqual(stat.S_IFMT(after.st_mode), stat.S_IFMT(before.st_mode))
+                self.assertEqual(after.st_ino, before.st_ino)
+        with open(kept, "rb") as old:
+            self.assertEqual(old.read(), b"the picture of an earlier run")
+        self.assertEqual(sorted(os.listdir(self.scratch)),
+                         sorted(os.path.basename(path) for path, _, _ in cases))
+
+    def test_png_replaces_a_file_whole(self):
+        # The ordinary case still works: an earlier picture is replaced.
+        path = os.path.join(self.scratch, "out.png")
+        with open(path, "wb") as old:
+            old.write(b"old")
+        result = self.twin("--frames", "3", "--png", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(path, "rb") as picture:
+            self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(os.listdir(self.scratch), ["out.png"])
+
+    def test_trace_that_cannot_be_written_fails(self):
+        result = subprocess.run(f"exec '{os.path.join(BIN_DIR, self.PROGRAM)}' --frames 3000"
+                                " --trace - >/dev/full", shell=True, capture_output=True, timeout=60)
+        self.assertWriteFailed(result, "standard output", "No space left on device")
+        path = os.path.join(self.scratch, "trace.txt")
+        result = self.twin("--frames", "3000", "--trace", path, limit=4096)
+        self.assertWriteFailed(result, path, "File too large")
+
+    def test_dump_stops_at_the_first_failure(self):
+        directory = os.path.join(self.scratch, "frames")
+        # Each picture is larger than the limit; the trace on a pipe is not limited
+        # and shows how many frames ran.
+        result = self.twin("--frames", "20000", "--dump", directory, "--trace", "-", limit=512)
+        self.assertWriteFailed(result, os.path.join(directory, "frame-00000.png"), "File too large")
+        frames = {line.split()[0] for line in result.stdout.decode().splitlines()}
+        self.assertLessEqual(len(frames), 2, "frames ran on after the failed write")
+        self.assertEqual(os.listdir(directory), [])
+
+    def test_dump_follows_no_planted_symlink(self):
+        directory = os.path.join(self.scratch, "frames")
+        os.mkdir(directory)
+        victim = os.path.join(self.scratch, "victim")
+        with open(victim, "wb") as other:
+            other.write(b"someone else's file\n")
+        os.symlink(victim, os.path.join(directory, "frame-00001.png"))
+        result = self.twin("--frames", "3", "--dump", directory)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(victim, "rb") as other:
+            self.assertEqual(other.read(), b"someone else's file\n")
+        planted = os.path.join(directory, "frame-00001.png")
+        self.assertFalse(os.path.islink(planted))
+        with open(planted, "rb") as picture:
+            self.assertEqual(picture.read(4), b"\x89PNG")
+
+    def test_png_of_no_frame_is_refused(self):
+        path = os.path.join(self.scratch, "none.png")
+        result = self.twin("--frames", "0", "--png", path)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn(b"--png", result.stderr)
+        self.assertFalse(os.path.exists(path))
 
 
 if __name__ == "__main__":
