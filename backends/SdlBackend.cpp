@@ -4,10 +4,13 @@
 // the previous pass.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -255,7 +258,16 @@ int PlatformRenderText(Surface* strip, const char* text, int length) {
   return FreeTypeRenderText(strip, text, length);
 }
 
+// Started with a standard stream closed, the next file opened would take its
+// number: messages for stderr would go into the instance socket or the X
+// connection. /dev/null takes the place first.
+static void FillClosedStandardStreams() {
+  for (int stream = 0; stream <= 2; ++stream)
+    if (fcntl(stream, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
+}
+
 int main(int, char**) {
+  FillClosedStandardStreams();
   // A peer that hangs up must never end us.
   signal(SIGPIPE, SIG_IGN);
   // The X11 class, which SDL takes only from the environment.

@@ -142,6 +142,28 @@ class Faults(unittest.TestCase):
                             self.assertFailsClearly(code, errors, EXIT_NO_SURFACE, "surfaces")
             self.assertEqual([w for w, title in x.windows() if title in TITLES.values()], [])
 
+    def test_closed_standard_streams(self):
+        # Started with 0, 1 and 2 closed, nothing the program opens may take
+        # their place: a message for stderr would go into whatever file had.
+        def close_standard_streams():
+            for fd in (0, 1, 2):
+                os.close(fd)
+
+        with XSession() as x:
+            program = subprocess.Popen([os.path.join(BIN_DIR, "free_move")], env=x.env,
+                                       preexec_fn=close_standard_streams)
+            try:
+                x.wait_window(TITLES["free_move"])
+                for fd in (0, 1, 2):
+                    self.assertEqual(os.readlink(f"/proc/{program.pid}/fd/{fd}"), "/dev/null")
+                # The instance socket works as before.
+                second = x.start("free_move")
+                self.assertEqual(x.wait_exit(second, 10), 0, x.error_output(second))
+                self.assertEqual(len(x.windows()), 1)
+            finally:
+                program.kill()
+                program.wait()
+
     def test_the_probe_refuses_only_what_it_is_told(self):
         # Without a size to refuse, the preloaded program runs normally, so the
         # failures above come from the refused surface and nothing else.
