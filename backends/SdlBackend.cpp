@@ -22,6 +22,7 @@
 #include "Platform.h"
 #include "PosixSingleInstance.h"
 #include "Shell.h"
+#include "VideoDriver.h"
 #include "X11ScreenSaver.h"
 
 struct PlatformWindow {
@@ -31,6 +32,8 @@ struct PlatformWindow {
 static PlatformWindow TheWindow = {};
 static bool VideoStarted = false;
 static bool VideoFailed = false;
+// The display SDL will open; one running copy per program, user and display.
+static char ChosenDisplayName[512] = "none";
 
 // Key state for the frame about to run, taken once per pass.
 static const struct {
@@ -86,8 +89,8 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
 }
 
 bool PlatformActivateExistingInstance(const char* title) {
-  char identity[512];
-  std::snprintf(identity, sizeof identity, "Tovalinex\n%s", title);
+  char identity[1024];
+  std::snprintf(identity, sizeof identity, "Tovalinex\n%s\n%s", title, ChosenDisplayName);
   return ClaimInstance(identity) == InstanceClaim::Other;
 }
 
@@ -277,7 +280,17 @@ int main(int, char**) {
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   // Only a real desktop will do: SDL would otherwise fall back to its
   // off-screen driver and run an invisible window.
-  if (!std::getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
+  char drivers[32];
+  char refused[64];
+  if (!ChooseVideoDrivers(drivers, sizeof drivers, refused, sizeof refused)) {
+    std::fprintf(stderr,
+                 "tovalinex: the video driver '%s' (SDL_VIDEODRIVER) is not accepted: only x11 "
+                 "and wayland show a window here\n",
+                 refused);
+    return ExitNoWindow;
+  }
+  SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers, SDL_HINT_OVERRIDE);
+  ChosenDisplay(drivers, ChosenDisplayName, sizeof ChosenDisplayName);
   SDL_SetMainReady();
   const int exitCode = ApplicationMain(1);
   SDL_Quit();

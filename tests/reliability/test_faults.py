@@ -66,6 +66,28 @@ class Faults(unittest.TestCase):
                     code, errors = run(program, env)
                     self.assertFailsClearly(code, errors, EXIT_NO_WINDOW, "no display")
 
+    def test_drivers_that_show_nothing_are_refused(self):
+        # SDL's off-screen and dummy drivers would run an invisible window that
+        # holds the single instance, so every later start would hand over to it.
+        with XSession() as x:
+            for driver in ("offscreen", "dummy", "x11,offscreen", "kmsdrm", " x11"):
+                with self.subTest(driver=driver):
+                    try:
+                        code, errors = run("free_move", dict(x.env, SDL_VIDEODRIVER=driver),
+                                           timeout=10)
+                    except subprocess.TimeoutExpired:
+                        self.fail(f"SDL_VIDEODRIVER={driver!r} ran on")
+                    self.assertFailsClearly(code, errors, EXIT_NO_WINDOW, repr(driver.split(",")[-1]),
+                                            "x11 and wayland")
+            # Named explicitly, the real drivers are fine, and nothing refused kept the instance.
+            for driver in ("x11", "X11,wayland", ""):
+                with self.subTest(driver=driver):
+                    program = x.start("free_move", env=dict(x.env, SDL_VIDEODRIVER=driver))
+                    x.wait_window(TITLES["free_move"])
+                    program.kill()
+                    program.wait()
+                    x.wait_until(lambda: not x.windows(), 5, "the window stayed")
+
     def font_cases(self):
         """(name, path) of fonts that cannot be used."""
         garbage = os.path.join(self.scratch, "garbage.ttf")

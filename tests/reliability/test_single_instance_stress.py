@@ -65,6 +65,24 @@ class SingleInstanceStress(unittest.TestCase):
         self.assertEqual(self.x.wait_exit(third, 10), 0)
         self.assertEqual(len(self.titled_windows()), 1)
 
+    def test_each_display_has_its_own_copy(self):
+        # The same user on a second X server (another seat, a remote session):
+        # a start there opens its own window instead of raising the one here.
+        first = self.x.start(PROGRAM)
+        self.x.wait_window(TITLE)
+        with XSession() as other:
+            env = dict(other.env, XDG_RUNTIME_DIR=self.x.env["XDG_RUNTIME_DIR"])
+            there = other.start(PROGRAM, env=env)
+            other.wait_window(TITLE, timeout=5)
+            self.assertIsNone(there.poll(), other.error_output(there))
+            # Within each display the guard holds, and ":N.0" is the same display as ":N".
+            for session, display in ((self.x, self.x.display), (other, other.display + ".0")):
+                again = session.start(PROGRAM, env=dict(env, DISPLAY=display))
+                self.assertEqual(session.wait_exit(again, 10), 0, session.error_output(again))
+                self.assertEqual(len(session.windows()), 1)
+            self.assertIsNone(there.poll())
+        self.assertIsNone(first.poll())
+
     def start_probed(self):
         log = os.path.join(self.x.root, "presents")
         program = self.x.start(PROGRAM, env=probed_env(self.x, log))
