@@ -23,6 +23,7 @@
 #include "PosixSingleInstance.h"
 #include "Shell.h"
 #include "VideoDriver.h"
+#include "X11Loss.h"
 #include "X11ScreenSaver.h"
 
 struct PlatformWindow {
@@ -46,6 +47,9 @@ static const struct {
               {KeySpace, SDL_SCANCODE_SPACE}};
 static bool HeldKeys[sizeof KeyMap / sizeof KeyMap[0]] = {};
 
+// The display or the window went away: the run ends with its own exit code.
+static void LoseDisplay() { PlatformPostQuitMessage(ExitDisplayLost); }
+
 static bool StartVideo() {
   if (VideoStarted) return true;
   if (VideoFailed) return false;
@@ -54,6 +58,8 @@ static bool StartVideo() {
     return false;
   }
   VideoStarted = true;
+  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0)
+    WatchX11Display(ExitDisplayLost, LoseDisplay);
   return true;
 }
 

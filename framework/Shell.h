@@ -34,3 +34,5 @@ constexpr int ExitNoWindowClass = 3;
 constexpr int ExitNoWindow = 4;
 constexpr int ExitNoSurface = 5;
 constexpr int ExitNoFont = 6;
+// Exit codes of the desktop backend, for what happens around the window.
+constexpr int ExitDisplayLost = 8;  // the display or the window went away while running

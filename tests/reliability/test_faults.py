@@ -19,6 +19,7 @@ from xsession import BIN_DIR, XSession
 BACK_BUFFER_BYTES = 640 * 480 * 4
 TEXT_STRIP_BYTES = 640 * 16 * 4
 EXIT_NO_WINDOW, EXIT_NO_SURFACE, EXIT_NO_FONT = 4, 5, 6
+EXIT_DISPLAY_LOST = 8
 CRASH_MARKS = ("Segmentation", "Aborted", "core dumped", "AddressSanitizer", "runtime error",
                "terminate called", "Assertion")
 
@@ -87,6 +88,28 @@ class Faults(unittest.TestCase):
                     program.kill()
                     program.wait()
                     x.wait_until(lambda: not x.windows(), 5, "the window stayed")
+
+    def test_lost_display(self):
+        # The X server's end, a killed connection, or the window destroyed by
+        # another client: our message and exit code, not Xlib's and exit 1.
+        ways = {"xkill": lambda x, window: x._run(["xkill", "-id", str(window)]),
+                "window destroyed": lambda x, window: x._run(["xdotool", "windowclose", str(window)]),
+                "server ended": lambda x, window: x.xvfb.kill()}
+        for way, lose in ways.items():
+            with self.subTest(way=way), XSession(window_manager=False) as x:
+                program = x.start("free_move")
+                window = x.wait_window(TITLES["free_move"])
+                lose(x, window)
+                self.assertEqual(x.wait_exit(program, 10), EXIT_DISPLAY_LOST, x.error_output(program))
+                errors = x.error_output(program)
+                self.assertFailsClearly(EXIT_DISPLAY_LOST, errors, EXIT_DISPLAY_LOST, "lost")
+                self.assertNotIn("X Error", errors)
+                self.assertNotIn("X connection", errors)
+                if way != "server ended":
+                    # Nothing of the lost copy holds the instance.
+                    again = x.start("free_move")
+                    x.wait_window(TITLES["free_move"])
+                    self.assertIsNone(again.poll())
 
     def font_cases(self):
         """(name, path) of fonts that cannot be used."""
