@@ -47,9 +47,6 @@ static const struct {
               {KeySpace, SDL_SCANCODE_SPACE}};
 static bool HeldKeys[sizeof KeyMap / sizeof KeyMap[0]] = {};
 
-// The display or the window went away: the run ends with its own exit code.
-static void LoseDisplay() { PlatformPostQuitMessage(ExitDisplayLost); }
-
 static bool StartVideo() {
   if (VideoStarted) return true;
   if (VideoFailed) return false;
@@ -58,8 +55,7 @@ static bool StartVideo() {
     return false;
   }
   VideoStarted = true;
-  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0)
-    WatchX11Display(ExitDisplayLost, LoseDisplay);
+  if (std::strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) WatchX11Display(ExitDisplayLost);
   return true;
 }
 

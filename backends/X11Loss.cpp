@@ -8,10 +8,7 @@
 #include <cstdio>
 
 static int LostExitCode = 1;
-static void (*Lost)() = nullptr;
-static bool ErrorReported = false;
 
-// Xlib ends the process when this returns, so it ends it here with our code.
 static int ConnectionLost(Display* display) {
   std::fprintf(stderr,
                "tovalinex: the display %s was lost: the X server ended or closed the "
@@ -24,18 +21,14 @@ static int ConnectionLost(Display* display) {
 // that comes here means the window cannot go on: usually another client
 // destroyed it.
 static int RequestFailed(Display* display, XErrorEvent* error) {
-  if (ErrorReported) return 0;
-  ErrorReported = true;
   char text[128];
   XGetErrorText(display, error->error_code, text, sizeof text);
   std::fprintf(stderr, "tovalinex: the window was lost: the X server answers %s\n", text);
-  Lost();
-  return 0;
+  _exit(LostExitCode);
 }
 
-void WatchX11Display(int exitCode, void (*lost)()) {
+void WatchX11Display(int exitCode) {
   LostExitCode = exitCode;
-  Lost = lost;
   XSetIOErrorHandler(ConnectionLost);
   XSetErrorHandler(RequestFailed);
 }

@@ -3,8 +3,8 @@
 // own handlers would print their message and exit 1.
 #pragma once
 
-// Installs the handlers, once SDL has opened the display. A lost connection
-// is reported and ends the process at once with `exitCode`: nothing more can
-// be drawn or closed. An X error (the window gone, a request refused) is
-// reported once and calls `lost`, which ends the run.
-void WatchX11Display(int exitCode, void (*lost)());
+// Installs the handlers, once SDL has opened the display: either loss is
+// reported in one line and ends the process with `exitCode` at once. Nothing
+// more can be drawn, and tearing down a window that is gone would only bring
+// more X errors.
+void WatchX11Display(int exitCode);

@@ -96,7 +96,7 @@ class Faults(unittest.TestCase):
                 "window destroyed": lambda x, window: x._run(["xdotool", "windowclose", str(window)]),
                 "server ended": lambda x, window: x.xvfb.kill()}
         for way, lose in ways.items():
-            with self.subTest(way=way), XSession(window_manager=False) as x:
+            with self.subTest(way=way), XSession() as x:
                 program = x.start("free_move")
                 window = x.wait_window(TITLES["free_move"])
                 lose(x, window)
