@@ -9,6 +9,7 @@ packages=(
   fonts-ipafont-gothic
   googletest libgtest-dev libbenchmark-dev
   xvfb xdotool openbox x11-apps x11-utils imagemagick python3
+  fonts-dejavu-core fonts-urw-base35
   desktop-file-utils
 )
 if [ "${TOVALINEX_WINDOWS:-1}" = 1 ]; then

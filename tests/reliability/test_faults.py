@@ -120,8 +120,14 @@ class Faults(unittest.TestCase):
         open(empty, "wb").close()
         directory = os.path.join(self.scratch, "a-directory.ttf")
         os.makedirs(directory, exist_ok=True)
+        # Real fonts without the characters the programs draw ("●", kana): a
+        # window of them would show nothing (scripts/setup.sh installs both).
+        without_kana = [("DejaVuSans", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"),
+                        ("Type 1", "/usr/share/fonts/type1/urw-base35/NimbusSans-Regular.t1")]
+        for name, path in without_kana:
+            self.assertTrue(os.path.exists(path), f"{name} is not installed: {path}")
         return [("missing", os.path.join(self.scratch, "missing.ttf")), ("garbage", garbage),
-                ("empty", empty), ("directory", directory)]
+                ("empty", empty), ("directory", directory)] + without_kana
 
     def test_font_missing_or_unusable(self):
         with XSession() as x:
@@ -131,6 +137,22 @@ class Faults(unittest.TestCase):
                         with self.subTest(program=twin, font=name):
                             code, errors = run(twin, dict(x.env, TOVALINEX_FONT=path))
                             self.assertFailsClearly(code, errors, EXIT_NO_FONT, path)
+            self.assertEqual(x.windows(), [], "a window was left behind")
+
+    def test_font_that_never_opens(self):
+        # Reading a FIFO would wait for a writer for ever, while the copy holds
+        # the single instance; only regular files are read.
+        fifo = os.path.join(self.scratch, "fifo.ttf")
+        if not os.path.exists(fifo):
+            os.mkfifo(fifo)
+        with XSession() as x:
+            for twin in ("free_move", "free_move-headless"):
+                with self.subTest(program=twin):
+                    try:
+                        code, errors = run(twin, dict(x.env, TOVALINEX_FONT=fifo), timeout=10)
+                    except subprocess.TimeoutExpired:
+                        self.fail("the start hangs on the FIFO")
+                    self.assertFailsClearly(code, errors, EXIT_NO_FONT, fifo, "not a regular file")
             self.assertEqual(x.windows(), [], "a window was left behind")
 
     def test_broken_fontconfig_is_no_fault(self):
