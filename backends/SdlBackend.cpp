@@ -93,7 +93,12 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
 bool PlatformActivateExistingInstance(const char* title) {
   char identity[1024];
   std::snprintf(identity, sizeof identity, "Tovalinex\n%s\n%s", title, ChosenDisplayName);
-  return ClaimInstance(identity) == InstanceClaim::Other;
+  const InstanceClaim claim = ClaimInstance(identity);
+  // A copy that holds the instance but does not answer gets neither a
+  // hand-over nor a second window. The core knows only "handed over" and "go
+  // on", so this start ends here, with its own code, before anything is open.
+  if (claim == InstanceClaim::NoAnswer) std::exit(ExitNoAnswer);
+  return claim == InstanceClaim::Other;
 }
 
 bool PlatformRegisterWindowClass() { return true; }  // X11 needs no class registration
@@ -164,7 +169,9 @@ static void Translate(const SDL_Event& event) {
   PlatformWindow* window = &TheWindow;
   if (event.type == SDL_QUIT ||
       (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
-    // Closing destroys the window, and its destroy message ends the loop.
+    // Closing destroys the window, and its destroy message ends the loop. No
+    // later start is taken from here on: it opens a window of its own.
+    StopServingInstance();
     if (TheWindow.window) {
       SDL_DestroyWindow(TheWindow.window);
       TheWindow.window = nullptr;
@@ -189,9 +196,10 @@ static void Translate(const SDL_Event& event) {
 }
 
 void PumpPlatformEvents() {
-  if (ServeInstancePeers()) ComeForward();
   SDL_Event event;
   while (!WindowMessageQueueFull() && SDL_PollEvent(&event)) Translate(event);
+  // After the window's events, so that a close that came first is seen first.
+  if (ServeInstancePeers()) ComeForward();
 }
 
 void PlatformWaitMessage() {

@@ -7,6 +7,8 @@
 //                                 that one colour, else -1; -2 once unchecked
 //   TOVALINEX_PROBE_REFUSE=BYTES  makes every calloc of exactly BYTES fail, as
 //                                 when memory for a surface cannot be had
+//   TOVALINEX_PROBE_SLOW_CLOSE=MS destroying the window takes that much longer,
+//                                 as a copy that is slow to close
 #include <SDL.h>
 #include <dlfcn.h>
 #include <errno.h>
@@ -63,6 +65,14 @@ extern "C" int SDL_UpdateWindowSurface(SDL_Window* window) {
   }
   ++Presents;
   return real(window);
+}
+
+extern "C" void SDL_DestroyWindow(SDL_Window* window) {
+  typedef void (*Destroy)(SDL_Window*);
+  static Destroy real = reinterpret_cast<Destroy>(dlsym(RTLD_NEXT, "SDL_DestroyWindow"));
+  const char* slow = std::getenv("TOVALINEX_PROBE_SLOW_CLOSE");
+  if (slow && *slow) usleep(static_cast<useconds_t>(std::atoi(slow)) * 1000);
+  real(window);
 }
 
 extern "C" void* calloc(size_t count, size_t size) {

@@ -166,8 +166,9 @@ class Faults(unittest.TestCase):
             if fontconfig:
                 env.update(FONTCONFIG_FILE=fontconfig, FONTCONFIG_PATH="/nonexistent")
             png = os.path.join(self.scratch, f"fontconfig-{len(pictures)}.png")
+            # A fixed seed: two runs a second apart would place the enemies differently.
             result = subprocess.run([os.path.join(BIN_DIR, "minigame-headless"), "--frames", "30",
-                                     "--keys", "space@5-6", "--png", png], env=env,
+                                     "--keys", "space@5-6", "--time", "1000", "--png", png], env=env,
                                     capture_output=True, text=True, timeout=20)
             self.assertEqual(result.returncode, 0, result.stderr)
             with open(png, "rb") as picture:
