@@ -127,8 +127,7 @@ static bool NameOwner(const sockaddr_un& address, socklen_t length, unsigned* ow
       bool owned = false;
       uint32_t user = 0;
       for (rtattr* attribute = reinterpret_cast<rtattr*>(const_cast<unix_diag_msg*>(described + 1));
-           RTA_OK(attribute, attributesLength);
-           attribute = RTA_NEXT(attribute, attributesLength)) {
+           RTA_OK(attribute, attributesLength); attribute = RTA_NEXT(attribute, attributesLength)) {
         if (attribute->rta_type == UNIX_DIAG_NAME)
           named = RTA_PAYLOAD(attribute) == nameLength &&
                   std::memcmp(RTA_DATA(attribute), address.sun_path, nameLength) == 0;
