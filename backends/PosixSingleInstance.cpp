@@ -14,7 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
-constexpr char ActivateRequest[] = "activate\n";
+// A later copy sends "activate\n", or "activate TOKEN\n" with the activation
+// token its launcher gave it (printable ASCII, no spaces).
+constexpr char ActivateRequest[] = "activate";
+constexpr int RequestLength = sizeof ActivateRequest - 1;
+constexpr int MaximumTokenLength = 255;
+constexpr int MaximumRequestLength = RequestLength + 1 + MaximumTokenLength + 1;
 constexpr int MaximumPeers = 8;
 constexpr long long PeerPatienceMs = 1000;  // a silent peer is dropped after this
 constexpr long long ConnectPatienceMs = 3000;
@@ -22,7 +27,7 @@ constexpr long long ConnectPatienceMs = 3000;
 struct Peer {
   int socket;
   long long deadline;
-  char received[sizeof ActivateRequest];
+  char received[MaximumRequestLength];
   int length;
 };
 
@@ -31,6 +36,7 @@ static int LockFile = -1;
 static int ListenSocket = -1;
 static Peer Peers[MaximumPeers] = {};
 static int PeerCount = 0;
+static char Token[MaximumTokenLength + 1] = {};
 
 static long long NowMs() {
   timespec now = {};
@@ -93,20 +99,33 @@ static bool Listen(const char* identity) {
   return true;
 }
 
-static bool AskFirstToComeForward(const char* identity) {
+static bool TokenCharacter(char character) { return character > ' ' && character <= '~'; }
+
+// The request, with the token if it is one we may pass on.
+static int MakeRequest(const char* token, char* request) {
+  size_t tokenLength = token ? std::strlen(token) : 0;
+  for (size_t index = 0; index < tokenLength; ++index)
+    if (!TokenCharacter(token[index])) tokenLength = 0;
+  if (tokenLength == 0 || tokenLength > MaximumTokenLength)
+    return std::snprintf(request, MaximumRequestLength + 1, "%s\n", ActivateRequest);
+  return std::snprintf(request, MaximumRequestLength + 1, "%s %s\n", ActivateRequest, token);
+}
+
+static bool AskFirstToComeForward(const char* identity, const char* token) {
   sockaddr_un address;
   if (!SocketAddress(identity, &address)) return false;
   const int peer = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (peer < 0) return false;
+  char request[MaximumRequestLength + 1];
+  const int length = MakeRequest(token, request);
   bool sent = false;
   if (connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-    sent = send(peer, ActivateRequest, sizeof ActivateRequest - 1, MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(sizeof ActivateRequest - 1);
+    sent = send(peer, request, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
   close(peer);
   return sent;
 }
 
-InstanceClaim ClaimInstance(const char* identity) {
+InstanceClaim ClaimInstance(const char* identity, const char* activationToken) {
   if (!FindDirectory()) return InstanceClaim::Unguarded;
   char path[sizeof Directory + 64];
   IdentityPath(identity, "lock", path, sizeof path);
@@ -123,9 +142,39 @@ InstanceClaim ClaimInstance(const char* identity) {
     }
     if (errno != EWOULDBLOCK && errno != EINTR) return InstanceClaim::Unguarded;
     // The holder may not be listening yet; it will be within moments.
-    if (AskFirstToComeForward(identity) || NowMs() > giveUp) return InstanceClaim::Other;
+    if (AskFirstToComeForward(identity, activationToken) || NowMs() > giveUp)
+      return InstanceClaim::Other;
     usleep(20000);
   }
+}
+
+enum class RequestState { Partial, Complete, Garbage };
+
+// Checks the bytes from `start` to `length` that just arrived.
+static RequestState ReadRequest(const char* received, int start, int length) {
+  for (int at = start; at < length; ++at) {
+    const char byte = received[at];
+    if (at < RequestLength) {
+      if (byte != ActivateRequest[at]) return RequestState::Garbage;
+    } else if (byte == '\n') {
+      // "activate\n", or a space and at least one token character before it.
+      return at == RequestLength || at > RequestLength + 1 ? RequestState::Complete
+                                                           : RequestState::Garbage;
+    } else if (at == RequestLength ? byte != ' ' : !TokenCharacter(byte)) {
+      return RequestState::Garbage;
+    }
+  }
+  return length < MaximumRequestLength ? RequestState::Partial : RequestState::Garbage;
+}
+
+// Keeps the token of a complete request, whatever may follow its newline.
+static void TakeToken(const char* request, int length) {
+  const char* end = static_cast<const char*>(std::memchr(request, '\n', length));
+  const int tokenStart = RequestLength + 1;
+  const int tokenLength =
+      end && end - request > tokenStart ? static_cast<int>(end - request) - tokenStart : 0;
+  std::memcpy(Token, request + tokenStart, tokenLength);
+  Token[tokenLength] = '\0';
 }
 
 static void DropPeer(int index) {
@@ -145,16 +194,17 @@ bool ServeInstancePeers() {
   const long long now = NowMs();
   for (int index = PeerCount - 1; index >= 0; --index) {
     Peer& peer = Peers[index];
-    const int room = static_cast<int>(sizeof ActivateRequest - 1) - peer.length;
+    const int room = MaximumRequestLength - peer.length;
     const ssize_t got = recv(peer.socket, peer.received + peer.length, room, MSG_DONTWAIT);
     if (got > 0) {
+      const int start = peer.length;
       peer.length += static_cast<int>(got);
-      if (std::memcmp(peer.received, ActivateRequest, peer.length) != 0) {
-        DropPeer(index);  // not one of ours
-      } else if (peer.length == static_cast<int>(sizeof ActivateRequest - 1)) {
+      const RequestState state = ReadRequest(peer.received, start, peer.length);
+      if (state == RequestState::Complete) {
         asked = true;
-        DropPeer(index);
+        TakeToken(peer.received, peer.length);
       }
+      if (state != RequestState::Partial) DropPeer(index);  // done, or not one of ours
     } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ||
                now > peer.deadline) {
       DropPeer(index);
@@ -162,3 +212,5 @@ bool ServeInstancePeers() {
   }
   return asked;
 }
+
+const char* InstanceActivationToken() { return Token; }

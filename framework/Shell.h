@@ -34,3 +34,4 @@ constexpr int ExitNoWindowClass = 3;
 constexpr int ExitNoWindow = 4;
 constexpr int ExitNoSurface = 5;
 constexpr int ExitNoFont = 6;
+constexpr int ExitNoPicture = 7;  // the window was made but cannot show its picture
