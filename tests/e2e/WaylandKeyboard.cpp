@@ -33,8 +33,7 @@ static const struct {
   uint32_t code;
 } Keys[] = {{"Left", 105}, {"Up", 103}, {"Right", 106}, {"Down", 108}, {"space", 57}};
 
-static void OnGlobal(void*, wl_registry* registry, uint32_t name, const char* interface,
-                     uint32_t) {
+static void OnGlobal(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t) {
   if (std::strcmp(interface, wl_seat_interface.name) == 0 && !Seat)
     Seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
   else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
@@ -85,8 +84,9 @@ static bool SendKeymap() {
 static bool Key(const char* name, bool down) {
   for (const auto& key : Keys) {
     if (std::strcmp(key.name, name) != 0) continue;
-    zwp_virtual_keyboard_v1_key(Keyboard, NowMs(), key.code,
-                                down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    zwp_virtual_keyboard_v1_key(
+        Keyboard, NowMs(), key.code,
+        down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     return true;
   }
   return false;
