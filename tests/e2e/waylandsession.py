@@ -136,6 +136,8 @@ class WaylandSession(ProgramSession):
         if self.keyboard:
             self.keyboard.kill()
             self.keyboard.wait()
+            self.keyboard.stdin.close()
+            self.keyboard.stdout.close()
         if self.sway:
             self.sway.terminate()
             try:
@@ -150,7 +152,8 @@ class WaylandSession(ProgramSession):
     # --- the compositor ---
     def command(self, text):
         """Runs a sway command, as a key binding or swaymsg of the player would."""
-        replies = json.loads(self._run(["swaymsg", "--raw", text], check=True))
+        replies = json.loads(subprocess.run(["swaymsg", "--raw", text], env=self.env, capture_output=True,
+                                            text=True, timeout=30).stdout)
         if not all(reply.get("success") for reply in replies):
             raise RuntimeError(f"sway refused {text!r}: {replies}")
 
@@ -179,11 +182,19 @@ class WaylandSession(ProgramSession):
         raise AssertionError(f"no window {title!r} with app id {app_id} within {timeout}s; "
                              f"have {self.windows(app_id)}")
 
-    def geometry(self, window):
-        """(x, y, width, height) of the window's client area on the output."""
+    def frame_geometry(self, window):
+        """(x, y, width, height) of the area sway gives the window inside its frame."""
         node = self.view(window)
         rect, inner = node["rect"], node["window_rect"]
         return rect["x"] + inner["x"], rect["y"] + inner["y"], inner["width"], inner["height"]
+
+    def geometry(self, window):
+        """(x, y, width, height) of what shows of the window's own surface: sway
+        centres a surface smaller than its area and crops a larger one."""
+        x, y, width, height = self.frame_geometry(window)
+        own = self.view(window)["geometry"]
+        return (x + max(0, (width - own["width"]) // 2), y + max(0, (height - own["height"]) // 2),
+                min(width, own["width"]), min(height, own["height"]))
 
     def focused_window(self):
         return next((node["id"] for node in self.views() if node["focused"]), None)
@@ -200,13 +211,15 @@ class WaylandSession(ProgramSession):
         self.command(f"[con_id={window}] kill")
 
     def open_other_window(self):
-        """Another application's window (a terminal), which takes the focus."""
+        """Another application's window (a terminal), which takes the focus;
+        (process, window)."""
         process = self.start("/usr/bin/foot", "--app-id", OTHER_APP_ID, "sleep", "600")
         self._wait_for(lambda: self.windows(OTHER_APP_ID), 10, "foot did not open")
-        return self.windows(OTHER_APP_ID)[0][0]
+        return process, self.windows(OTHER_APP_ID)[0][0]
 
-    def capture(self, window):
-        x, y, width, height = self.geometry(window)
+    def capture(self, window, whole_frame=False):
+        """The window's picture as it shows, or with whole_frame all of the area inside its frame."""
+        x, y, width, height = (self.frame_geometry if whole_frame else self.geometry)(window)
         data = subprocess.run(["grim", "-t", "ppm", "-g", f"{x},{y} {width}x{height}", "-"],
                               env=self.env, capture_output=True, timeout=30, check=True).stdout
         return parse_ppm(data)

@@ -51,6 +51,16 @@ class Picture:
     def count(self, colour):
         return sum(1 for value in self.pixels if value == colour)
 
+    @classmethod
+    def load_png(cls, path):
+        """Reads a picture with ImageMagick."""
+        size = subprocess.run(["identify", "-format", "%w %h", path], capture_output=True, text=True,
+                              check=True).stdout.split()
+        raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True,
+                             check=True).stdout
+        pixels = [raw[i] << 16 | raw[i + 1] << 8 | raw[i + 2] for i in range(0, len(raw), 3)]
+        return cls(int(size[0]), int(size[1]), pixels)
+
     def save_png(self, path):
         """Writes the picture with ImageMagick, for a person to look at."""
         raw = bytearray()
