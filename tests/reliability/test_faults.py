@@ -1,5 +1,6 @@
-"""Starts that cannot work: no display, the font missing or unreadable, a
-surface that cannot be made. Each gives one clear message on stderr naming
+"""Starts that cannot work: no display (neither X11 nor Wayland), the font
+missing or unreadable, a surface that cannot be made, a window that cannot
+present. Each gives one clear message on stderr naming
 the cause and a non-zero exit, never a crash, a signal or a silent 0, and
 leaves no window behind."""
 
@@ -14,7 +15,7 @@ from xsession import BIN_DIR, XSession
 
 BACK_BUFFER_BYTES = 640 * 480 * 4
 TEXT_STRIP_BYTES = 640 * 16 * 4
-EXIT_NO_WINDOW, EXIT_NO_SURFACE, EXIT_NO_FONT = 4, 5, 6
+EXIT_NO_WINDOW, EXIT_NO_SURFACE, EXIT_NO_FONT, EXIT_NO_PICTURE = 4, 5, 6, 7
 CRASH_MARKS = ("Segmentation", "Aborted", "core dumped", "AddressSanitizer", "runtime error",
                "terminate called", "Assertion")
 
@@ -51,16 +52,23 @@ class Faults(unittest.TestCase):
     def test_no_display(self):
         runtime = os.path.join(self.scratch, "run-no-display")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
+        # (DISPLAY, WAYLAND_DISPLAY, SDL_VIDEODRIVER): neither X11 nor Wayland to be had.
+        cases = [(None, None, None), (":4711", None, None), ("nonsense", None, None),
+                 (None, os.path.join(runtime, "wayland-9"), None), (None, "wayland-9", "wayland"),
+                 (":4711", "/nonexistent/wayland-0", None)]
         for program in built_programs():
-            for display in (None, ":4711", "nonsense"):
-                with self.subTest(program=program, display=display):
+            for display, wayland, driver in cases:
+                with self.subTest(program=program, display=display, wayland=wayland, driver=driver):
                     env = dict(os.environ, XDG_RUNTIME_DIR=runtime)
-                    env.pop("DISPLAY", None)
-                    env.pop("WAYLAND_DISPLAY", None)
-                    if display:
-                        env["DISPLAY"] = display
+                    for name, value in (("DISPLAY", display), ("WAYLAND_DISPLAY", wayland),
+                                        ("SDL_VIDEODRIVER", driver)):
+                        env.pop(name, None)
+                        if value:
+                            env[name] = value
                     code, errors = run(program, env)
-                    self.assertFailsClearly(code, errors, EXIT_NO_WINDOW, "no display")
+                    self.assertFailsClearly(code, errors, EXIT_NO_WINDOW, "no display",
+                                            f"DISPLAY={display or 'unset'},",
+                                            f"WAYLAND_DISPLAY={wayland or 'unset'})")
 
     def font_cases(self):
         """(name, path) of fonts that cannot be used."""
@@ -137,6 +145,15 @@ class Faults(unittest.TestCase):
                             code, errors = run(twin, env)
                             self.assertFailsClearly(code, errors, EXIT_NO_SURFACE, "surfaces")
             self.assertEqual([w for w, title in x.windows() if title in TITLES.values()], [])
+
+    def test_window_that_cannot_present(self):
+        # SDL gives no surface to present to: the window would run unseen.
+        with XSession() as x:
+            for program in built_programs():
+                with self.subTest(program=program):
+                    code, errors = run(program, probed_env(x, TOVALINEX_PROBE_NO_SURFACE="1"))
+                    self.assertFailsClearly(code, errors, EXIT_NO_PICTURE, "cannot show its picture",
+                                            "the probe took the window surface away")
 
     def test_the_probe_refuses_only_what_it_is_told(self):
         # Without a size to refuse, the preloaded program runs normally, so the
