@@ -13,6 +13,7 @@ import tempfile
 import time
 import unittest
 
+import programs
 from waylandsession import WaylandSession
 from xsession import BIN_DIR, TITLES, Picture, XSession
 
@@ -52,7 +53,7 @@ def cpu_seconds(process):
 
 
 def built_programs():
-    return [name for name in MOVES if os.path.exists(os.path.join(BIN_DIR, name))]
+    return [name for name in programs.NAMES if os.path.exists(os.path.join(BIN_DIR, name))]
 
 
 class WaylandCase(unittest.TestCase):
