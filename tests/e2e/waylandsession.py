@@ -172,16 +172,6 @@ class WaylandSession(ProgramSession):
         """Mapped windows with the app id, as (id, title)."""
         return [(node["id"], node["name"]) for node in self.views() if node.get("app_id") == app_id]
 
-    def wait_window(self, title, timeout=10, app_id=WINDOW_CLASS):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for window, name in self.windows(app_id):
-                if name == title:
-                    return window
-            time.sleep(0.05)
-        raise AssertionError(f"no window {title!r} with app id {app_id} within {timeout}s; "
-                             f"have {self.windows(app_id)}")
-
     def frame_geometry(self, window):
         """(x, y, width, height) of the area sway gives the window inside its frame."""
         node = self.view(window)

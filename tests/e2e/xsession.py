@@ -150,6 +150,19 @@ class ProgramSession:
             raise RuntimeError(f"{command}: {result.stderr}")
         return result.stdout
 
+    def wait_window(self, title, timeout=10, window_class=WINDOW_CLASS):
+        """The session's window of the class (on Wayland the app id) whose
+        title is exactly `title`; titles are compared here, since xdotool's
+        --name search does not match Japanese titles."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for window, name in self.windows(window_class):
+                if name == title:
+                    return window
+            time.sleep(0.05)
+        raise AssertionError(f"no window {title!r} of class {window_class} within {timeout}s; "
+                             f"have {self.windows(window_class)}")
+
     def hold(self, key, seconds):
         """Holds the key for the given time (key_down and key_up are the
         session's); per-frame polling needs at least 0.1 s."""
@@ -238,18 +251,6 @@ class XSession(ProgramSession):
             name = self._run(["xdotool", "getwindowname", window]).rstrip("\n")
             found.append((int(window), name))
         return found
-
-    def wait_window(self, title, timeout=10, window_class=WINDOW_CLASS):
-        """The window of the class whose title is exactly `title` (xdotool's
-        --name search does not match Japanese titles, so titles are compared here)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for window, name in self.windows(window_class):
-                if name == title:
-                    return window
-            time.sleep(0.05)
-        raise AssertionError(f"no window {title!r} of class {window_class} within {timeout}s; "
-                             f"have {self.windows(window_class)}")
 
     def window_class(self, window):
         return self._run(["xprop", "-id", str(window), "WM_CLASS"]).strip()
