@@ -73,6 +73,11 @@ class WaylandCase(unittest.TestCase):
     def inhibitor(self, window):
         return Session.view(window)["idle_inhibitors"]["application"]
 
+    def wait_inhibitor(self, window, state):
+        """The program hears of a focus change a moment after sway made it."""
+        Session.wait_until(lambda: self.inhibitor(window) == state, 2,
+                           f"idle inhibitor {self.inhibitor(window)}, not {state}")
+
 
 class ProgramWindows(WaylandCase):
     def test_each_program_as_a_player_meets_it(self):
@@ -87,7 +92,7 @@ class ProgramWindows(WaylandCase):
         self.assertEqual(view["type"], "floating_con")
         self.assertEqual(Session.geometry(window)[2:], (640, 480))
         self.assertEqual(Session.focused_window(), window)
-        self.assertEqual(self.inhibitor(window), "enabled")
+        self.wait_inhibitor(window, "enabled")
         self.check_first_picture(program, window)
         self.check_resize_request(window)
 
@@ -156,8 +161,7 @@ class ProgramWindows(WaylandCase):
 
     def check_freeze_and_resume(self, process, window, region, step):
         Session.focus(OtherWindow)
-        time.sleep(0.2)
-        self.assertEqual(self.inhibitor(window), "none")
+        self.wait_inhibitor(window, "none")
         frozen = Session.capture(window).pixels
         before = cpu_seconds(process)
         Session.hold("Right", 0.3)  # the other window's key now
@@ -166,7 +170,7 @@ class ProgramWindows(WaylandCase):
         self.assertEqual(Session.capture(window).pixels, frozen)
 
         Session.focus(window)
-        self.assertEqual(self.inhibitor(window), "enabled")
+        self.wait_inhibitor(window, "enabled")
         self.check_right_moves(window, region, step)
 
     def check_second_start(self, program, window):
