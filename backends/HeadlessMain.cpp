@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   const char* pngPath = nullptr;
   const char* tracePath = nullptr;
   bool haveFrames = false;
-  for (int index = 1; index < argc; ++index) {
+  for (int index = 1; index < argc; index += 2) {  // each option takes a value
     const char* option = argv[index];
     const char* value = index + 1 < argc ? argv[index + 1] : nullptr;
     long long number = 0;
@@ -154,7 +154,6 @@ int main(int argc, char** argv) {
     } else {
       return Usage(argv[0], "unknown or incomplete option");
     }
-    ++index;
   }
   if (!haveFrames) return Usage(argv[0], "--frames is required");
   if (pngPath && script->frames == 0)

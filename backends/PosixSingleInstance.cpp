@@ -24,8 +24,14 @@
 #include <cstdio>
 #include <cstring>
 
-constexpr char ActivateRequest[] = "activate\n";
-constexpr char AcceptedAnswer[] = "ok\n";  // the running copy comes forward
+// A later copy sends "activate\n", or "activate TOKEN\n" with the activation
+// token its launcher gave it (printable ASCII, no spaces); the running copy
+// answers "ok\n" when it comes forward.
+constexpr char ActivateRequest[] = "activate";
+constexpr int RequestLength = sizeof ActivateRequest - 1;
+constexpr int MaximumTokenLength = 255;
+constexpr int MaximumRequestLength = RequestLength + 1 + MaximumTokenLength + 1;
+constexpr char AcceptedAnswer[] = "ok\n";
 constexpr int MaximumPeers = 8;
 constexpr long long PeerPatienceMs = 1000;  // a silent peer is dropped after this
 // How long a later start waits for the running copy: one that is still
@@ -37,13 +43,14 @@ constexpr long long RetryMs = 10;
 struct Peer {
   int socket;
   long long deadline;
-  char received[sizeof ActivateRequest];
+  char received[MaximumRequestLength];
   int length;
 };
 
 static int ListenSocket = -1;
 static Peer Peers[MaximumPeers] = {};
 static int PeerCount = 0;
+static char Token[MaximumTokenLength + 1] = {};
 
 static long long NowMs() {
   timespec now = {};
@@ -172,12 +179,26 @@ static Answer AwaitAnswer(int peer, long long giveUp) {
   }
 }
 
+static bool TokenCharacter(char character) { return character > ' ' && character <= '~'; }
+
+// The request, with the token if it is one we may pass on.
+static int MakeRequest(const char* token, char* request) {
+  size_t tokenLength = token ? std::strlen(token) : 0;
+  for (size_t index = 0; index < tokenLength; ++index)
+    if (!TokenCharacter(token[index])) tokenLength = 0;
+  if (tokenLength == 0 || tokenLength > MaximumTokenLength)
+    return std::snprintf(request, MaximumRequestLength + 1, "%s\n", ActivateRequest);
+  return std::snprintf(request, MaximumRequestLength + 1, "%s %s\n", ActivateRequest, token);
+}
+
 // Asks the holder of the name to come forward; never blocks past `giveUp`.
-static Answer AskHolder(const sockaddr_un& address, socklen_t length, long long giveUp,
-                        ucred* holder) {
+static Answer AskHolder(const sockaddr_un& address, socklen_t length, const char* token,
+                        long long giveUp, ucred* holder) {
   const int peer = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (peer < 0) return Answer::Busy;
   socklen_t credentialsLength = sizeof *holder;
+  char request[MaximumRequestLength + 1];
+  const int requestLength = MakeRequest(token, request);
   Answer answer = Answer::Busy;
   // A Unix socket connects at once or not at all: EAGAIN is a full backlog.
   if (connect(peer, reinterpret_cast<const sockaddr*>(&address), length) != 0)
@@ -185,8 +206,7 @@ static Answer AskHolder(const sockaddr_un& address, socklen_t length, long long 
   else if (getsockopt(peer, SOL_SOCKET, SO_PEERCRED, holder, &credentialsLength) != 0 ||
            holder->uid != getuid())
     answer = Answer::Foreign;
-  else if (send(peer, ActivateRequest, sizeof ActivateRequest - 1, MSG_NOSIGNAL) !=
-           static_cast<ssize_t>(sizeof ActivateRequest - 1))
+  else if (send(peer, request, requestLength, MSG_NOSIGNAL) != static_cast<ssize_t>(requestLength))
     answer = Answer::Closed;
   else
     answer = AwaitAnswer(peer, giveUp);
@@ -194,7 +214,7 @@ static Answer AskHolder(const sockaddr_un& address, socklen_t length, long long 
   return answer;
 }
 
-InstanceClaim ClaimInstance(const char* identity) {
+InstanceClaim ClaimInstance(const char* identity, const char* activationToken) {
   sockaddr_un address;
   const socklen_t length = InstanceAddress(identity, &address);
   const long long giveUp = NowMs() + AnswerPatienceMs;
@@ -211,7 +231,7 @@ InstanceClaim ClaimInstance(const char* identity) {
     close(listener);
     if (error != EADDRINUSE) return RunUnguarded(std::strerror(error));
     ucred holder = {};
-    const Answer answer = AskHolder(address, length, giveUp, &holder);
+    const Answer answer = AskHolder(address, length, activationToken, giveUp, &holder);
     if (answer == Answer::Accepted) return InstanceClaim::Other;
     if (answer == Answer::Foreign) return HeldByAnotherUser(holder.uid);
     if (answer == Answer::Silent) return NotAnswering(holder.pid);
@@ -224,6 +244,35 @@ InstanceClaim ClaimInstance(const char* identity) {
     if (NowMs() >= giveUp) return NotAnswering(0);
     usleep(RetryMs * 1000);
   }
+}
+
+enum class RequestState { Partial, Complete, Garbage };
+
+// Checks the bytes from `start` to `length` that just arrived.
+static RequestState ReadRequest(const char* received, int start, int length) {
+  for (int at = start; at < length; ++at) {
+    const char byte = received[at];
+    if (at < RequestLength) {
+      if (byte != ActivateRequest[at]) return RequestState::Garbage;
+    } else if (byte == '\n') {
+      // "activate\n", or a space and at least one token character before it.
+      return at == RequestLength || at > RequestLength + 1 ? RequestState::Complete
+                                                           : RequestState::Garbage;
+    } else if (at == RequestLength ? byte != ' ' : !TokenCharacter(byte)) {
+      return RequestState::Garbage;
+    }
+  }
+  return length < MaximumRequestLength ? RequestState::Partial : RequestState::Garbage;
+}
+
+// Keeps the token of a complete request, whatever may follow its newline.
+static void TakeToken(const char* request, int length) {
+  const char* end = static_cast<const char*>(std::memchr(request, '\n', length));
+  const int tokenStart = RequestLength + 1;
+  const int tokenLength =
+      end && end - request > tokenStart ? static_cast<int>(end - request) - tokenStart : 0;
+  std::memcpy(Token, request + tokenStart, tokenLength);
+  Token[tokenLength] = '\0';
 }
 
 static void DropPeer(int index) {
@@ -254,18 +303,19 @@ bool ServeInstancePeers() {
   const long long now = NowMs();
   for (int index = PeerCount - 1; index >= 0; --index) {
     Peer& peer = Peers[index];
-    const int room = static_cast<int>(sizeof ActivateRequest - 1) - peer.length;
+    const int room = MaximumRequestLength - peer.length;
     const ssize_t got = recv(peer.socket, peer.received + peer.length, room, MSG_DONTWAIT);
     if (got > 0) {
+      const int start = peer.length;
       peer.length += static_cast<int>(got);
-      if (std::memcmp(peer.received, ActivateRequest, peer.length) != 0) {
-        DropPeer(index);  // not one of ours
-      } else if (peer.length == static_cast<int>(sizeof ActivateRequest - 1)) {
+      const RequestState state = ReadRequest(peer.received, start, peer.length);
+      if (state == RequestState::Complete) {
         asked = true;
+        TakeToken(peer.received, peer.length);
         // A few bytes into an empty socket never block; a peer gone needs no answer.
         send(peer.socket, AcceptedAnswer, sizeof AcceptedAnswer - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        DropPeer(index);
       }
+      if (state != RequestState::Partial) DropPeer(index);  // done, or not one of ours
     } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ||
                now > peer.deadline) {
       DropPeer(index);
@@ -273,6 +323,8 @@ bool ServeInstancePeers() {
   }
   return asked;
 }
+
+const char* InstanceActivationToken() { return Token; }
 
 void StopServingInstance() {
   if (ListenSocket >= 0) close(ListenSocket);

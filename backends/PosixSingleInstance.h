@@ -12,14 +12,18 @@ enum class InstanceClaim {
   Unguarded,  // the guard cannot be had here: run without it
 };
 
-// Identity is any text; copies with the same identity exclude each other.
+// Identity is any text; copies with the same identity exclude each other. A
+// later copy passes on the activation token (null for none) that its
+// launcher gave it, which the first copy may need to be let to the front.
 // Ends within a few seconds whatever the running copy does; NoAnswer and
 // Unguarded have been reported on stderr.
-InstanceClaim ClaimInstance(const char* identity);
+InstanceClaim ClaimInstance(const char* identity, const char* activationToken);
 // Accepts and reads waiting peers without blocking, and answers a complete
 // request; true when one of them asked us to come forward. Peers of other
 // users, and peers that send garbage or nothing, are dropped unanswered.
 bool ServeInstancePeers();
+// The token the last peer that asked passed on; empty when it had none.
+const char* InstanceActivationToken();
 // A copy that begins to close stops listening at once, so a start in that
 // moment takes over itself instead of handing over to a window about to go.
 void StopServingInstance();

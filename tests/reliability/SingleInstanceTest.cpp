@@ -32,7 +32,7 @@ double Seconds() {
 // A forked copy that claims the identity and exits with the claim's number.
 pid_t StartClaim(const std::string& identity) {
   const pid_t child = fork();
-  if (child == 0) _exit(static_cast<int>(ClaimInstance(identity.c_str())));
+  if (child == 0) _exit(static_cast<int>(ClaimInstance(identity.c_str(), nullptr)));
   return child;
 }
 
@@ -50,7 +50,8 @@ pid_t StartFirst(const std::string& identity, Then then) {
   if (pipe(ready) != 0) return -1;
   const pid_t child = fork();
   if (child == 0) {
-    const char claimed = ClaimInstance(identity.c_str()) == InstanceClaim::First ? 'F' : 'x';
+    const char claimed =
+        ClaimInstance(identity.c_str(), nullptr) == InstanceClaim::First ? 'F' : 'x';
     if (write(ready[1], &claimed, 1) != 1) _exit(1);
     _exit(then());
   }

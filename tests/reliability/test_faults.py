@@ -1,5 +1,6 @@
-"""Starts that cannot work: no display, the font missing or unreadable, a
-surface that cannot be made. Each gives one clear message on stderr naming
+"""Starts that cannot work: no display (neither X11 nor Wayland), the font
+missing or unreadable, a surface that cannot be made, a window that cannot
+present. Each gives one clear message on stderr naming
 the cause and a non-zero exit, never a crash, a signal or a silent 0, and
 leaves no window behind. And the headless twins' output files when writing
 them fails: an error, never a silent loss, and nothing of the user's removed."""
@@ -18,7 +19,7 @@ from xsession import BIN_DIR, XSession
 
 BACK_BUFFER_BYTES = 640 * 480 * 4
 TEXT_STRIP_BYTES = 640 * 16 * 4
-EXIT_NO_WINDOW, EXIT_NO_SURFACE, EXIT_NO_FONT = 4, 5, 6
+EXIT_NO_WINDOW, EXIT_NO_SURFACE, EXIT_NO_FONT, EXIT_NO_PICTURE = 4, 5, 6, 7
 EXIT_DISPLAY_LOST = 8
 CRASH_MARKS = ("Segmentation", "Aborted", "core dumped", "AddressSanitizer", "runtime error",
                "terminate called", "Assertion")
@@ -56,16 +57,23 @@ class Faults(unittest.TestCase):
     def test_no_display(self):
         runtime = os.path.join(self.scratch, "run-no-display")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
+        # (DISPLAY, WAYLAND_DISPLAY, SDL_VIDEODRIVER): neither X11 nor Wayland to be had.
+        cases = [(None, None, None), (":4711", None, None), ("nonsense", None, None),
+                 (None, os.path.join(runtime, "wayland-9"), None), (None, "wayland-9", "wayland"),
+                 (":4711", "/nonexistent/wayland-0", None)]
         for program in built_programs():
-            for display in (None, ":4711", "nonsense"):
-                with self.subTest(program=program, display=display):
+            for display, wayland, driver in cases:
+                with self.subTest(program=program, display=display, wayland=wayland, driver=driver):
                     env = dict(os.environ, XDG_RUNTIME_DIR=runtime)
-                    env.pop("DISPLAY", None)
-                    env.pop("WAYLAND_DISPLAY", None)
-                    if display:
-                        env["DISPLAY"] = display
+                    for name, value in (("DISPLAY", display), ("WAYLAND_DISPLAY", wayland),
+                                        ("SDL_VIDEODRIVER", driver)):
+                        env.pop(name, None)
+                        if value:
+                            env[name] = value
                     code, errors = run(program, env)
-                    self.assertFailsClearly(code, errors, EXIT_NO_WINDOW, "no display")
+                    self.assertFailsClearly(code, errors, EXIT_NO_WINDOW, "no display",
+                                            f"DISPLAY={display or 'unset'},",
+                                            f"WAYLAND_DISPLAY={wayland or 'unset'})")
 
     def test_drivers_that_show_nothing_are_refused(self):
         # SDL's off-screen and dummy drivers would run an invisible window that
@@ -209,6 +217,15 @@ class Faults(unittest.TestCase):
                             code, errors = run(twin, env)
                             self.assertFailsClearly(code, errors, EXIT_NO_SURFACE, "surfaces")
             self.assertEqual([w for w, title in x.windows() if title in TITLES.values()], [])
+
+    def test_window_that_cannot_present(self):
+        # SDL gives no surface to present to: the window would run unseen.
+        with XSession() as x:
+            for program in built_programs():
+                with self.subTest(program=program):
+                    code, errors = run(program, probed_env(x, TOVALINEX_PROBE_NO_SURFACE="1"))
+                    self.assertFailsClearly(code, errors, EXIT_NO_PICTURE, "cannot show its picture",
+                                            "the probe took the window surface away")
 
     def test_closed_standard_streams(self):
         # Started with 0, 1 and 2 closed, nothing the program opens may take
