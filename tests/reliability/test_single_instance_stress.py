@@ -147,7 +147,18 @@ class SingleInstanceStress(unittest.TestCase):
         first = self.x.start(PROGRAM, env=probed_env(self.x, TOVALINEX_PROBE_SLOW_CLOSE=1000))
         window = self.x.wait_window(TITLE)
         self.x.close(window)
-        time.sleep(0.3)
+
+        def listening():
+            try:
+                return bool(instance_socket(first.pid))
+            except (AssertionError, OSError):
+                return False
+
+        # Until the close has reached the copy; a copy that kept listening
+        # while it closes is given the same time.
+        deadline = time.monotonic() + 0.8
+        while time.monotonic() < deadline and listening():
+            time.sleep(0.01)
         self.assertIsNone(first.poll(), "the close was not slow")
         second = self.x.start(PROGRAM)
         self.assertEqual(self.x.wait_exit(first, 10), 0)
