@@ -3,7 +3,12 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,17 +37,77 @@ static FT_Library Library = nullptr;
 static FT_Face Face = nullptr;
 static char FacePath[4096] = {};
 
-static bool TryOpen(const char* path) {
-  if (!path || !*path) return false;
-  FT_Face face = nullptr;
-  if (FT_New_Face(Library, path, 0, &face) != 0) return false;
-  if (FT_Set_Pixel_Sizes(face, 0, LineHeight) != 0) {
-    FT_Done_Face(face);
-    return false;
+// Maps the font file as FreeType would, but only a regular file, opened
+// without blocking: a FIFO or a device named as the font would wait for ever.
+// Null, with the reason in *why, when it cannot.
+static const unsigned char* MapFontFile(const char* path, size_t* size, const char** why) {
+  const int file = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (file < 0) {
+    *why = std::strerror(errno);
+    return nullptr;
   }
-  Face = face;
-  std::snprintf(FacePath, sizeof FacePath, "%s", path);
+  struct stat info = {};
+  void* bytes = MAP_FAILED;
+  if (fstat(file, &info) != 0)
+    *why = std::strerror(errno);
+  else if (!S_ISREG(info.st_mode))
+    *why = "not a regular file";
+  else if (info.st_size == 0)
+    *why = "an empty file";
+  else if ((bytes = mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, file,
+                         0)) == MAP_FAILED)
+    *why = std::strerror(errno);
+  close(file);
+  if (bytes == MAP_FAILED) return nullptr;
+  *size = static_cast<size_t>(info.st_size);
+  return static_cast<const unsigned char*>(bytes);
+}
+
+// Every program draws "●", and texts in kana: a face that cannot render them
+// as monochrome glyphs of a 16-pixel cell would give a window without marks.
+static bool DrawsTheNeededCharacters(FT_Face face) {
+  static const FT_ULong Needed[] = {0x25CF /* ● */, 0x3042 /* あ */, 0x30A2 /* ア */};
+  for (const FT_ULong character : Needed) {
+    const FT_UInt index = FT_Get_Char_Index(face, character);
+    if (index == 0 ||
+        FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) != 0)
+      return false;
+    const FT_Bitmap& bitmap = face->glyph->bitmap;
+    if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO || bitmap.rows == 0 || bitmap.rows > LineHeight ||
+        bitmap.width == 0 || bitmap.width > 2 * 8)
+      return false;
+    bool ink = false;
+    for (unsigned row = 0; row < bitmap.rows && !ink; ++row)
+      for (unsigned byte = 0; byte < (bitmap.width + 7) / 8; ++byte)
+        ink = ink || bitmap.buffer[row * bitmap.pitch + byte] != 0;
+    if (!ink) return false;
+  }
   return true;
+}
+
+// Opens the face at `path`; false, with the reason in *why, when it is no
+// usable font.
+static bool TryOpen(const char* path, const char** why) {
+  *why = "no file named";
+  if (!path || !*path) return false;
+  size_t size = 0;
+  const unsigned char* bytes = MapFontFile(path, &size, why);
+  if (!bytes) return false;
+  FT_Face face = nullptr;
+  if (FT_New_Memory_Face(Library, bytes, static_cast<FT_Long>(size), 0, &face) != 0) {
+    *why = "not a font FreeType can read";
+  } else if (FT_Set_Pixel_Sizes(face, 0, LineHeight) != 0) {
+    *why = "it has no 16-pixel size";
+  } else if (!DrawsTheNeededCharacters(face)) {
+    *why = "it cannot draw the black circle U+25CF and kana as 16-pixel monochrome glyphs";
+  } else {
+    Face = face;  // the mapping stays for the life of the face
+    std::snprintf(FacePath, sizeof FacePath, "%s", path);
+    return true;
+  }
+  if (face) FT_Done_Face(face);
+  munmap(const_cast<unsigned char*>(bytes), size);
+  return false;
 }
 
 // Asks fontconfig for the family; takes the answer only if it is that family,
@@ -63,8 +128,9 @@ static bool TryFontconfig() {
       for (int index = 0; FcPatternGetString(match, FC_FAMILY, index, &family) == FcResultMatch;
            ++index)
         if (std::strcmp(reinterpret_cast<const char*>(family), FontFamily) == 0) sameFamily = true;
+      const char* why = nullptr;
       if (sameFamily && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch)
-        opened = TryOpen(reinterpret_cast<const char*>(file));
+        opened = TryOpen(reinterpret_cast<const char*>(file), &why);
       FcPatternDestroy(match);
     }
     FcPatternDestroy(pattern);
@@ -80,15 +146,17 @@ bool FreeTypeOpenFont() {
     return false;
   }
   const char* chosen = std::getenv("TOVALINEX_FONT");
+  const char* why = nullptr;
   if (chosen && *chosen) {
-    if (TryOpen(chosen)) return true;
-    std::fprintf(stderr, "tovalinex: the font file %s (TOVALINEX_FONT) cannot be opened\n", chosen);
+    if (TryOpen(chosen, &why)) return true;
+    std::fprintf(stderr, "tovalinex: the font file %s (TOVALINEX_FONT) cannot be used: %s\n",
+                 chosen, why);
     return false;
   }
   // The package's own paths first: asking fontconfig means parsing its whole
   // configuration, which costs more start-up time than everything else here.
   for (const char* path : PackagePaths)
-    if (TryOpen(path)) return true;
+    if (TryOpen(path, &why)) return true;
   if (TryFontconfig()) return true;
   std::fprintf(stderr,
                "tovalinex: the Japanese font %s was not found; install it with\n"

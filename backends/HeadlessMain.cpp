@@ -8,8 +8,11 @@
 //   --png FILE        the picture the last frame left
 //   --dump DIR        DIR/frame-00000.png ... for every frame
 //   --trace FILE      one line per text drawn: frame x y and the text's bytes in hex
+// A file that cannot be written ends the run at once: a message naming it and
+// the reason, and exit 1.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,12 +21,15 @@
 #include "FrameLoop.h"
 #include "Headless.h"
 #include "KeyScript.h"
+#include "Platform.h"
 #include "PngFile.h"
 #include "RunArguments.h"
 
+static const char* ProgramName = "";
 static const char* DumpDirectory = nullptr;
 static FILE* Trace = nullptr;
-static bool DumpFailed = false;
+static const char* TraceName = "";
+static bool WriteFailed = false;
 
 static KeyScript Keys = {};
 static unsigned ScriptedKeySource(int frame) { return KeysAtFrame(&Keys, frame); }
@@ -68,24 +74,42 @@ static int Usage(const char* program, const char* problem) {
   return 2;
 }
 
+// Says why `path` could not be written (errno) and ends the run with exit 1.
+static void WriteFailure(const char* path) {
+  std::fprintf(stderr, "%s: cannot write %s: %s\n", ProgramName, path, std::strerror(errno));
+  if (!WriteFailed) PlatformPostQuitMessage(1);
+  WriteFailed = true;
+}
+
 static void DumpFrame(int frame, const Surface* picture) {
-  if (!DumpDirectory || DumpFailed) return;
+  if (!DumpDirectory || WriteFailed) return;
   char path[4096];
   std::snprintf(path, sizeof path, "%s/frame-%05d.png", DumpDirectory, frame);
-  if (!WritePng(path, picture)) {
-    std::fprintf(stderr, "cannot write %s\n", path);
-    DumpFailed = true;
-  }
+  // The directory may be one others write to: what they left there is replaced, not followed.
+  if (!WritePng(path, picture, PngTarget::Made)) WriteFailure(path);
 }
 
 static void TraceText(const char* text, int length, int x, int y) {
-  std::fprintf(Trace, "%d %d %d ", HeadlessObserved()->framesRun - 1, x, y);
-  for (int index = 0; index < length; ++index)
-    std::fprintf(Trace, "%02x", static_cast<unsigned char>(text[index]));
-  std::fputc('\n', Trace);
+  if (WriteFailed) return;
+  bool written = std::fprintf(Trace, "%d %d %d ", HeadlessObserved()->framesRun - 1, x, y) > 0;
+  for (int index = 0; index < length && written; ++index)
+    written = std::fprintf(Trace, "%02x", static_cast<unsigned char>(text[index])) > 0;
+  if (!written || std::fputc('\n', Trace) == EOF) WriteFailure(TraceName);
+}
+
+// Flushes and closes the trace; false (after the message) when its last
+// bytes could not be written.
+static bool CloseTrace() {
+  if (!Trace) return true;
+  bool written = std::fflush(Trace) == 0 && !std::ferror(Trace);
+  if (Trace != stdout) written = std::fclose(Trace) == 0 && written;
+  Trace = nullptr;
+  if (!written && !WriteFailed) WriteFailure(TraceName);
+  return written;
 }
 
 int main(int argc, char** argv) {
+  ProgramName = argv[0];
   HeadlessReset();
   HeadlessScript* script = HeadlessControl();
   const char* pngPath = nullptr;
@@ -119,22 +143,30 @@ int main(int argc, char** argv) {
     }
   }
   if (!haveFrames) return Usage(argv[0], "--frames is required");
+  if (pngPath && script->frames == 0)
+    return Usage(argv[0], "--png needs a frame: with --frames 0 nothing is presented");
   if (script->keySource && Keys.spanCount > 0)
     return Usage(argv[0], "--keys and --random-keys exclude each other");
   if (!script->keySource) script->keySource = ScriptedKeySource;
   if (DumpDirectory) {
-    mkdir(DumpDirectory, 0777);
     struct stat info = {};
+    if (mkdir(DumpDirectory, 0777) != 0 && errno != EEXIST) {
+      std::fprintf(stderr, "%s: cannot make the directory %s: %s\n", argv[0], DumpDirectory,
+                   std::strerror(errno));
+      return 1;
+    }
     if (stat(DumpDirectory, &info) != 0 || !S_ISDIR(info.st_mode)) {
-      std::fprintf(stderr, "%s: cannot make the directory %s\n", argv[0], DumpDirectory);
+      std::fprintf(stderr, "%s: %s is not a directory\n", argv[0], DumpDirectory);
       return 1;
     }
     script->presented = DumpFrame;
   }
   if (tracePath) {
-    Trace = std::strcmp(tracePath, "-") == 0 ? stdout : std::fopen(tracePath, "w");
+    const bool toStandardOutput = std::strcmp(tracePath, "-") == 0;
+    TraceName = toStandardOutput ? "standard output" : tracePath;
+    Trace = toStandardOutput ? stdout : std::fopen(tracePath, "w");
     if (!Trace) {
-      std::fprintf(stderr, "%s: cannot write %s\n", argv[0], tracePath);
+      std::fprintf(stderr, "%s: cannot write %s: %s\n", argv[0], tracePath, std::strerror(errno));
       return 1;
     }
     TextObserver = TraceText;
@@ -142,11 +174,10 @@ int main(int argc, char** argv) {
 
   const int exitCode = ApplicationMain(1);
 
-  if (Trace && Trace != stdout) std::fclose(Trace);
+  if (!CloseTrace()) return 1;
   if (exitCode != 0) return exitCode;
-  if (DumpFailed) return 1;
-  if (pngPath && !WritePng(pngPath, HeadlessPresented())) {
-    std::fprintf(stderr, "%s: cannot write %s\n", argv[0], pngPath);
+  if (pngPath && !WritePng(pngPath, HeadlessPresented(), PngTarget::Named)) {
+    WriteFailure(pngPath);
     return 1;
   }
   return 0;

@@ -1,13 +1,16 @@
 // The desktop backend: SDL2 for the window, its events and presenting.
 // Paint happens where the platform's paint message would, at the start of the
 // next pass and on expose, so the window always shows the frame completed in
-// the previous pass.
+// the previous pass. On Wayland the picture goes through WaylandWindow.cpp.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,9 @@
 #include "Platform.h"
 #include "PosixSingleInstance.h"
 #include "Shell.h"
+#include "VideoDriver.h"
+#include "WaylandWindow.h"
+#include "X11Loss.h"
 #include "X11ScreenSaver.h"
 
 struct PlatformWindow {
@@ -28,6 +34,10 @@ struct PlatformWindow {
 static PlatformWindow TheWindow = {};
 static bool VideoStarted = false;
 static bool VideoFailed = false;
+static bool OnWayland = false;
+static bool PresentFailed = false;
+// The display SDL will open; one running copy per program, user and display.
+static char ChosenDisplayName[512] = "none";
 
 // Key state for the frame about to run, taken once per pass.
 static const struct {
@@ -48,7 +58,22 @@ static bool StartVideo() {
     return false;
   }
   VideoStarted = true;
+  // X11 presents through the window surface (X shared memory), not through a
+  // GL context. SDL 2.26's Wayland driver has no such surface: there the hint
+  // would leave the window without any picture, and WaylandWindow.cpp presents.
+  OnWayland = std::strcmp(SDL_GetCurrentVideoDriver(), "wayland") == 0;
+  if (!OnWayland) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  if (!OnWayland) WatchX11Display(ExitDisplayLost);
   return true;
+}
+
+// A window that cannot show its picture would run unseen: it says why and ends.
+static void CannotPresent(const char* why) {
+  if (PresentFailed) return;
+  PresentFailed = true;
+  StopServingInstance();  // a copy about to end takes no hand-over
+  std::fprintf(stderr, "tovalinex: the window cannot show its picture: %s\n", why);
+  PlatformPostQuitMessage(ExitNoPicture);
 }
 
 // --- Clock ---
@@ -83,9 +108,14 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
 }
 
 bool PlatformActivateExistingInstance(const char* title) {
-  char identity[512];
-  std::snprintf(identity, sizeof identity, "Tovalinex\n%s", title);
-  return ClaimInstance(identity) == InstanceClaim::Other;
+  char identity[1024];
+  std::snprintf(identity, sizeof identity, "Tovalinex\n%s\n%s", title, ChosenDisplayName);
+  const InstanceClaim claim = ClaimInstance(identity, std::getenv("XDG_ACTIVATION_TOKEN"));
+  // A copy that holds the instance but does not answer gets neither a
+  // hand-over nor a second window. The core knows only "handed over" and "go
+  // on", so this start ends here, with its own code, before anything is open.
+  if (claim == InstanceClaim::NoAnswer) std::exit(ExitNoAnswer);
+  return claim == InstanceClaim::Other;
 }
 
 bool PlatformRegisterWindowClass() { return true; }  // X11 needs no class registration
@@ -93,8 +123,10 @@ bool PlatformRegisterWindowClass() { return true; }  // X11 needs no class regis
 PlatformWindow* PlatformCreateWindow(const char* title, int x, int y, int, int, int showState) {
   if (!StartVideo()) {
     const char* display = std::getenv("DISPLAY");
-    std::fprintf(stderr, "tovalinex: no display could be opened (DISPLAY=%s): %s\n",
-                 display ? display : "unset", SDL_GetError());
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::fprintf(stderr,
+                 "tovalinex: no display could be opened (DISPLAY=%s, WAYLAND_DISPLAY=%s): %s\n",
+                 display ? display : "unset", wayland ? wayland : "unset", SDL_GetError());
     return nullptr;
   }
   char caption[512];
@@ -112,7 +144,16 @@ PlatformWindow* PlatformCreateWindow(const char* title, int x, int y, int, int, 
   TheWindow.window = window;
   SDL_StopTextInput();  // no input method for this window
   if (showState != 0) SDL_ShowWindow(window);
-  SDL_RaiseWindow(window);
+  if (OnWayland) {
+    // SDL 2.26 tells a Wayland compositor the fixed size only when asked
+    // after showing; without it a tiling compositor would stretch the window.
+    SDL_SetWindowMinimumSize(window, ClientWidth, ClientHeight);
+    SDL_SetWindowMaximumSize(window, ClientWidth, ClientHeight);
+    const char* why = "";
+    if (!WaylandStart(window, ClientWidth, ClientHeight, &why)) CannotPresent(why);
+  } else {
+    SDL_RaiseWindow(window);
+  }
   long long result = 0;
   MainWndProc(&TheWindow, WindowMessage::Paint, 0, 0, &result);  // the update after showing
   return &TheWindow;
@@ -132,8 +173,10 @@ void PlatformReportFailure(const char* message) {
 }
 
 // The screen saver is held off only while the window has the focus. SDL 2.26
-// does not lift the X server's suspension again, so that is done here.
+// lifts neither the X server's suspension nor its Wayland idle inhibitor
+// again, so the one is done here and the other replaced by our own.
 static void HoldOffScreenSaver(bool hold) {
+  if (WaylandHoldOffIdle(hold)) return;
   if (hold) {
     SDL_DisableScreenSaver();
     return;
@@ -147,7 +190,14 @@ static void ComeForward() {
   if (SDL_GetWindowFlags(TheWindow.window) & SDL_WINDOW_MINIMIZED)
     SDL_RestoreWindow(TheWindow.window);
   SDL_ShowWindow(TheWindow.window);
-  SDL_RaiseWindow(TheWindow.window);
+  // A Wayland compositor hands the focus over for the token its launcher gave
+  // the later copy; SDL's own request carries no user action and is mostly
+  // answered by marking the window urgent, so it serves only without a token.
+  const char* token = InstanceActivationToken();
+  if (WaylandStarted() && *token)
+    WaylandActivate(token);
+  else
+    SDL_RaiseWindow(TheWindow.window);
 }
 
 // --- Messages ---
@@ -156,8 +206,11 @@ static void Translate(const SDL_Event& event) {
   PlatformWindow* window = &TheWindow;
   if (event.type == SDL_QUIT ||
       (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
-    // Closing destroys the window, and its destroy message ends the loop.
+    // Closing destroys the window, and its destroy message ends the loop. No
+    // later start is taken from here on: it opens a window of its own.
+    StopServingInstance();
     if (TheWindow.window) {
+      WaylandStop();
       SDL_DestroyWindow(TheWindow.window);
       TheWindow.window = nullptr;
     }
@@ -181,9 +234,10 @@ static void Translate(const SDL_Event& event) {
 }
 
 void PumpPlatformEvents() {
-  if (ServeInstancePeers()) ComeForward();
   SDL_Event event;
   while (!WindowMessageQueueFull() && SDL_PollEvent(&event)) Translate(event);
+  // After the window's events, so that a close that came first is seen first.
+  if (ServeInstancePeers()) ComeForward();
 }
 
 void PlatformWaitMessage() {
@@ -219,19 +273,41 @@ void PlatformReleaseSurface(Surface* surface) { FreeSurfacePixels(surface); }
 
 void PlatformBeginPaint(PlatformWindow*) {}
 
+// Memory row 0 of the back buffer is the bottom row of the picture.
+static const uint32_t* PictureRow(const Surface* surface, int row) {
+  return surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
+}
+
+static void PresentOnWayland(const Surface* surface, int width, int height) {
+  int pitch = 0;
+  uint32_t* target = WaylandTakeBuffer(&pitch);
+  if (!target) return;  // the compositor is behind: this picture is dropped
+  if (width > ClientWidth) width = ClientWidth;
+  if (height > ClientHeight) height = ClientHeight;
+  for (int row = 0; row < height; ++row)
+    std::memcpy(reinterpret_cast<unsigned char*>(target) + static_cast<long long>(row) * pitch,
+                PictureRow(surface, row), sizeof(uint32_t) * width);
+  WaylandShowBuffer();
+}
+
 void PlatformPresent(PlatformWindow* window, const Surface* surface, int width, int height) {
-  if (!window->window) return;
+  if (!window->window || PresentFailed) return;
+  if (OnWayland) {
+    PresentOnWayland(surface, width, height);
+    return;
+  }
   SDL_Surface* target = SDL_GetWindowSurface(window->window);
-  if (!target) return;
+  if (!target) {
+    CannotPresent(*SDL_GetError() ? SDL_GetError() : "SDL gives the window no surface");
+    return;
+  }
   if (width > target->w) width = target->w;
   if (height > target->h) height = target->h;
   if (SDL_MUSTLOCK(target)) SDL_LockSurface(target);
   const bool sameFormat = target->format->format == SDL_PIXELFORMAT_RGB888 ||
                           target->format->format == SDL_PIXELFORMAT_ARGB8888;
   for (int row = 0; row < height; ++row) {
-    // Memory row 0 of the back buffer is the bottom row of the picture.
-    const uint32_t* from =
-        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
+    const uint32_t* from = PictureRow(surface, row);
     unsigned char* to =
         static_cast<unsigned char*>(target->pixels) + static_cast<long long>(row) * target->pitch;
     if (sameFormat)
@@ -253,17 +329,36 @@ int PlatformRenderText(Surface* strip, const char* text, int length) {
   return FreeTypeRenderText(strip, text, length);
 }
 
+// Started with a standard stream closed, the next file opened would take its
+// number: messages for stderr would go into the instance socket or the X
+// connection. /dev/null takes the place first.
+static void FillClosedStandardStreams() {
+  for (int stream = 0; stream <= 2; ++stream)
+    if (fcntl(stream, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);
+}
+
 int main(int, char**) {
+  FillClosedStandardStreams();
   // A peer that hangs up must never end us.
   signal(SIGPIPE, SIG_IGN);
   // The X11 class, which SDL takes only from the environment.
   setenv("SDL_VIDEO_X11_WMCLASS", "Tovalinex", 1);
-  // Present through the window surface (X shared memory), not through a GL context.
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   // Only a real desktop will do: SDL would otherwise fall back to its
-  // off-screen driver and run an invisible window.
-  if (!std::getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,wayland");
+  // off-screen driver and run an invisible window. X11 comes first where both
+  // are (Xwayland): SDL 2.26 loads a GL driver for every Wayland window, which
+  // costs several times the memory of the X11 window and more start-up time.
+  char drivers[32];
+  char refused[64];
+  if (!ChooseVideoDrivers(drivers, sizeof drivers, refused, sizeof refused)) {
+    std::fprintf(stderr,
+                 "tovalinex: the video driver '%s' (SDL_VIDEODRIVER) is not accepted: only x11 "
+                 "and wayland show a window here\n",
+                 refused);
+    return ExitNoWindow;
+  }
+  SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers, SDL_HINT_OVERRIDE);
+  ChosenDisplay(drivers, ChosenDisplayName, sizeof ChosenDisplayName);
   SDL_SetMainReady();
   const int exitCode = ApplicationMain(1);
   SDL_Quit();

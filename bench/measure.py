@@ -4,7 +4,8 @@ site's transfer sizes, first frame and WebAssembly frame cost, and prints the
 results as Markdown tables with the targets they are held against.
 scripts/bench.sh builds what this needs and runs it.
 
-    measure.py --build DIR [--skip-frames] [--skip-windowed] [--skip-web] [--rounds N]
+    measure.py --build DIR [--skip-frames] [--skip-windowed] [--skip-wayland] [--skip-web]
+               [--rounds N]
 """
 
 import argparse
@@ -168,21 +169,49 @@ def start_up(session, binary, drawn):
     return (shown - started) / 1e6, peak
 
 
+def start_ups(session, build, rounds):
+    """(free_move's, the bare window's) start-ups, alternating."""
+    bin_dir = os.path.join(build, "bin")
+    framework, bare = [], []
+    for _ in range(rounds):
+        framework.append(start_up(session, os.path.join(bin_dir, "free_move"), drawn=True))
+        bare.append(start_up(session, os.path.join(bin_dir, "bare_sdl"), drawn=False))
+    return framework, bare
+
+
 def windowed(build, rounds):
     from xsession import XSession
-    bin_dir = os.path.join(build, "bin")
     results = {}
     with XSession() as session:
         results["pacing idle"] = pacing(session, "free_move", loaded=False)
         results["pacing loaded"] = pacing(session, "free_move", loaded=True)
         results["inactive"] = inactive_cpu(session)
-        framework, bare = [], []
-        for _ in range(rounds):
-            framework.append(start_up(session, os.path.join(bin_dir, "free_move"), drawn=True))
-            bare.append(start_up(session, os.path.join(bin_dir, "bare_sdl"), drawn=False))
-        results["start framework"] = framework
-        results["start bare"] = bare
+        results["start"] = start_ups(session, build, rounds)
     return results
+
+
+def wayland(build, rounds):
+    """Start-ups as native Wayland clients of a headless sway."""
+    from waylandsession import WaylandSession
+    with WaylandSession() as session:
+        return start_ups(session, build, rounds)
+
+
+def print_start_up_table(heading, starts, rounds, framework_how, bare_how):
+    framework, bare = starts
+    f_ms = statistics.median(t for t, _ in framework)
+    b_ms = statistics.median(t for t, _ in bare)
+    f_kib = statistics.median(k for _, k in framework)
+    b_kib = statistics.median(k for _, k in bare)
+    print(f"### {heading}: exec to first presented frame, medians of {rounds} alternating starts\n")
+    print("| program | time | peak RSS |")
+    print("|---|---|---|")
+    print(f"| free_move (first drawn frame{framework_how}) | {f_ms:.1f} ms | {f_kib / 1024:.1f} MiB |")
+    print(f"| bare SDL2 window, one present{bare_how} | {b_ms:.1f} ms | {b_kib / 1024:.1f} MiB |")
+    print(f"| ratio / difference | {f_ms / b_ms:.2f}× (target ≤ 1.3×) | "
+          f"{(f_kib - b_kib) / 1024:+.1f} MiB (target ≤ +8 MiB) |")
+    print(f"\nAll start-up times (ms): free_move {[round(t, 1) for t, _ in framework]}, "
+          f"bare {[round(t, 1) for t, _ in bare]}\n")
 
 
 def print_windowed_tables(results, rounds):
@@ -196,21 +225,7 @@ def print_windowed_tables(results, rounds):
     r = results["inactive"]
     print(f"\n### CPU while inactive\n\nfree_move, {r['seconds']:.1f} s after another window was "
           f"activated: {r['percent']:.2f} % of one core, {r['presents']} presents (target ≤ 0.5 %).\n")
-    framework = results["start framework"]
-    bare = results["start bare"]
-    f_ms = statistics.median(t for t, _ in framework)
-    b_ms = statistics.median(t for t, _ in bare)
-    f_kib = statistics.median(k for _, k in framework)
-    b_kib = statistics.median(k for _, k in bare)
-    print(f"### Start-up: exec to first presented frame, medians of {rounds} alternating starts\n")
-    print("| program | time | peak RSS |")
-    print("|---|---|---|")
-    print(f"| free_move (first drawn frame) | {f_ms:.1f} ms | {f_kib / 1024:.1f} MiB |")
-    print(f"| bare SDL2 window, one present | {b_ms:.1f} ms | {b_kib / 1024:.1f} MiB |")
-    print(f"| ratio / difference | {f_ms / b_ms:.2f}× (target ≤ 1.3×) | "
-          f"{(f_kib - b_kib) / 1024:+.1f} MiB (target ≤ +8 MiB) |")
-    print(f"\nAll start-up times (ms): free_move {[round(t, 1) for t, _ in framework]}, "
-          f"bare {[round(t, 1) for t, _ in bare]}\n")
+    print_start_up_table("Start-up", results["start"], rounds, "", "")
 
 
 def web(build, rounds):
@@ -226,6 +241,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--skip-frames", action="store_true")
     parser.add_argument("--skip-windowed", action="store_true")
+    parser.add_argument("--skip-wayland", action="store_true")
     parser.add_argument("--skip-web", action="store_true")
     parser.add_argument("--rounds", type=int, default=10)
     parser.add_argument("programs", nargs="*")
@@ -241,6 +257,10 @@ def main():
         print_frame_table({program: frame_costs(options.build, program) for program in programs})
     if not options.skip_windowed:
         print_windowed_tables(windowed(options.build, options.rounds), options.rounds)
+    if not options.skip_wayland:
+        print_start_up_table("Start-up on Wayland (headless sway 1.7, pixman renderer)",
+                             wayland(options.build, options.rounds), options.rounds,
+                             ", shared-memory buffers", " (SDL's GL texture path)")
     if not options.skip_web:
         web(options.build, max(3, options.rounds // 2))
 

@@ -34,3 +34,7 @@ constexpr int ExitNoWindowClass = 3;
 constexpr int ExitNoWindow = 4;
 constexpr int ExitNoSurface = 5;
 constexpr int ExitNoFont = 6;
+constexpr int ExitNoPicture = 7;  // the window was made but cannot show its picture
+// Exit codes of the desktop backend, for what happens around the window.
+constexpr int ExitDisplayLost = 8;  // the display or the window went away while running
+constexpr int ExitNoAnswer = 9;     // the running copy did not answer a later start

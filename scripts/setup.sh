@@ -6,10 +6,13 @@ set -euo pipefail
 packages=(
   build-essential clang libclang-rt-14-dev cmake pkg-config git
   libsdl2-dev libfreetype-dev libfontconfig-dev libpng-dev libxss-dev
+  libwayland-dev libwayland-bin wayland-protocols libxkbcommon-dev xkb-data
   fonts-ipafont-gothic
   googletest libgtest-dev libbenchmark-dev
   xvfb xdotool openbox x11-apps x11-utils imagemagick python3
+  fonts-dejavu-core fonts-urw-base35
   desktop-file-utils
+  sway grim foot
 )
 if [ "${TOVALINEX_WINDOWS:-1}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64 wine wine64 locales)

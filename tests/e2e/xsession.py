@@ -51,6 +51,16 @@ class Picture:
     def count(self, colour):
         return sum(1 for value in self.pixels if value == colour)
 
+    @classmethod
+    def load_png(cls, path):
+        """Reads a picture with ImageMagick."""
+        size = subprocess.run(["identify", "-format", "%w %h", path], capture_output=True, text=True,
+                              check=True).stdout.split()
+        raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True,
+                             check=True).stdout
+        pixels = [raw[i] << 16 | raw[i + 1] << 8 | raw[i + 2] for i in range(0, len(raw), 3)]
+        return cls(int(size[0]), int(size[1]), pixels)
+
     def save_png(self, path):
         """Writes the picture with ImageMagick, for a person to look at."""
         raw = bytearray()
@@ -93,7 +103,89 @@ def _shift(mask):
     return shift
 
 
-class XSession:
+class ProgramSession:
+    """What every window session offers: programs started with the session's
+    environment and their stderr kept in its directory, and waiting."""
+
+    root = None
+    env = None
+    processes = None
+
+    def start(self, program, *args, env=None):
+        path = program if os.path.isabs(program) else os.path.join(BIN_DIR, program)
+        log = open(os.path.join(self.root, f"{os.path.basename(program)}-{len(self.processes)}.err"), "w+")
+        process = subprocess.Popen([path, *args], env=env or self.env, stdout=subprocess.DEVNULL, stderr=log)
+        process.error_log = log
+        self.processes.append(process)
+        return process
+
+    def _stop_programs(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+            process.error_log.close()
+
+    @staticmethod
+    def error_output(process):
+        process.error_log.flush()
+        process.error_log.seek(0)
+        return process.error_log.read()
+
+    @staticmethod
+    def wait_exit(process, timeout=10):
+        return process.wait(timeout=timeout)
+
+    @staticmethod
+    def rss_kib(process):
+        with open(f"/proc/{process.pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def _run(self, command, check=False):
+        result = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=30)
+        if check and result.returncode != 0:
+            raise RuntimeError(f"{command}: {result.stderr}")
+        return result.stdout
+
+    def wait_window(self, title, timeout=10, window_class=WINDOW_CLASS):
+        """The session's window of the class (on Wayland the app id) whose
+        title is exactly `title`; titles are compared here, since xdotool's
+        --name search does not match Japanese titles."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for window, name in self.windows(window_class):
+                if name == title:
+                    return window
+            time.sleep(0.05)
+        raise AssertionError(f"no window {title!r} of class {window_class} within {timeout}s; "
+                             f"have {self.windows(window_class)}")
+
+    def hold(self, key, seconds):
+        """Holds the key for the given time (key_down and key_up are the
+        session's); per-frame polling needs at least 0.1 s."""
+        self.key_down(key)
+        try:
+            time.sleep(seconds)
+        finally:
+            self.key_up(key)
+
+    @staticmethod
+    def _wait_for(predicate, timeout, message):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return
+            time.sleep(0.05)
+        raise AssertionError(message)
+
+    def wait_until(self, predicate, timeout=5, message="condition not met"):
+        self._wait_for(predicate, timeout, message)
+
+
+class XSession(ProgramSession):
     def __init__(self, width=1280, height=1024, window_manager=True):
         self.width = width
         self.height = height
@@ -141,11 +233,7 @@ class XSession:
         return self
 
     def __exit__(self, *exc):
-        for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-            process.error_log.close()
+        self._stop_programs()
         if self.window_manager:
             self.openbox.kill()
             self.openbox.wait()
@@ -154,40 +242,7 @@ class XSession:
         shutil.rmtree(self.root, ignore_errors=True)
         return False
 
-    # --- programs ---
-    def start(self, program, *args, env=None):
-        path = program if os.path.isabs(program) else os.path.join(BIN_DIR, program)
-        log = open(os.path.join(self.root, f"{os.path.basename(program)}-{len(self.processes)}.err"), "w+")
-        process = subprocess.Popen([path, *args], env=env or self.env, stdout=subprocess.DEVNULL, stderr=log)
-        process.error_log = log
-        self.processes.append(process)
-        return process
-
-    @staticmethod
-    def error_output(process):
-        process.error_log.flush()
-        process.error_log.seek(0)
-        return process.error_log.read()
-
-    @staticmethod
-    def wait_exit(process, timeout=10):
-        return process.wait(timeout=timeout)
-
-    @staticmethod
-    def rss_kib(process):
-        with open(f"/proc/{process.pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        return 0
-
     # --- windows ---
-    def _run(self, command, check=False):
-        result = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=30)
-        if check and result.returncode != 0:
-            raise RuntimeError(f"{command}: {result.stderr}")
-        return result.stdout
-
     def windows(self, window_class=WINDOW_CLASS):
         """Visible top-level windows of the class, as (id, title)."""
         ids = self._run(["xdotool", "search", "--onlyvisible", "--class", window_class]).split()
@@ -196,18 +251,6 @@ class XSession:
             name = self._run(["xdotool", "getwindowname", window]).rstrip("\n")
             found.append((int(window), name))
         return found
-
-    def wait_window(self, title, timeout=10, window_class=WINDOW_CLASS):
-        """The window of the class whose title is exactly `title` (xdotool's
-        --name search does not match Japanese titles, so titles are compared here)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for window, name in self.windows(window_class):
-                if name == title:
-                    return window
-            time.sleep(0.05)
-        raise AssertionError(f"no window {title!r} of class {window_class} within {timeout}s; "
-                             f"have {self.windows(window_class)}")
 
     def window_class(self, window):
         return self._run(["xprop", "-id", str(window), "WM_CLASS"]).strip()
@@ -247,24 +290,3 @@ class XSession:
 
     def key_up(self, key):
         self._run(["xdotool", "keyup", key], check=True)
-
-    def hold(self, key, seconds):
-        """Holds the key for the given time; per-frame polling needs at least
-        0.1 s, since `xdotool key` holds a key only a few milliseconds."""
-        self.key_down(key)
-        try:
-            time.sleep(seconds)
-        finally:
-            self.key_up(key)
-
-    @staticmethod
-    def _wait_for(predicate, timeout, message):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if predicate():
-                return
-            time.sleep(0.05)
-        raise AssertionError(message)
-
-    def wait_until(self, predicate, timeout=5, message="condition not met"):
-        self._wait_for(predicate, timeout, message)

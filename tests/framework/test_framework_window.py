@@ -51,6 +51,13 @@ class FreeMoveWindow(unittest.TestCase):
         self.assertTrue(50 <= left and right <= 65 and 50 <= top and bottom <= 65, (left, top, right, bottom))
         self.assertEqual(picture.count(WHITE) + picture.count(0x000000), 640 * 480)
 
+    def test_presents_through_x_shared_memory_without_gl(self):
+        with open(f"/proc/{self.program.pid}/maps") as maps:
+            libraries = {line.split()[-1] for line in maps if "/" in line}
+        self.assertTrue(any("libXext" in path for path in libraries), "no X extension library (MIT-SHM)")
+        self.assertEqual([path for path in libraries if any(
+            mark in os.path.basename(path) for mark in ("libGL", "libEGL", "_dri", "libvulkan"))], [])
+
     def test_holding_right_moves_in_steps_of_four(self):
         self.wait_for_mark(lambda box: box is not None, "no mark drawn")
         start = self.mark_box()

@@ -15,7 +15,8 @@ import installed
 # Loaded at run time rather than linked, so dpkg-shlibdeps cannot find it.
 FONT_PACKAGE = "fonts-ipafont-gothic"
 # What the windowed programs link; dpkg-shlibdeps must have found each.
-LINKED_PACKAGES = ["libc6", "libstdc++6", "libsdl2-2.0-0", "libfreetype6", "libfontconfig1"]
+LINKED_PACKAGES = ["libc6", "libstdc++6", "libsdl2-2.0-0", "libfreetype6", "libfontconfig1",
+                   "libwayland-client0"]
 
 
 def run(*command):

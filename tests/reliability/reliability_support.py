@@ -2,7 +2,6 @@
 programs and their titles, the preloaded probe that logs every present, and
 the few measurements taken of a running program."""
 
-import glob
 import os
 import random
 import time
@@ -58,12 +57,29 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def instance_socket(session):
-    """The socket the running first copy listens on (one program runs)."""
-    sockets = glob.glob(os.path.join(session.env["XDG_RUNTIME_DIR"], "tovalinex-*.sock"))
-    if len(sockets) != 1:
-        raise AssertionError(f"expected one instance socket, found {sockets}")
-    return sockets[0]
+def instance_socket(pid):
+    """The address the running copy `pid` listens on, as socket.connect takes
+    it (an abstract name begins with a NUL byte)."""
+    inodes = set()
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+        except OSError:
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[8:-1])
+    found = []
+    with open("/proc/net/unix") as table:
+        next(table)
+        for line in table:
+            fields = line.split(maxsplit=7)
+            listening = int(fields[3], 16) & 0x10000
+            if len(fields) == 8 and listening and fields[6] in inodes:
+                path = fields[7].rstrip("\n")
+                found.append("\0" + path[1:] if path.startswith("@") else path)
+    if len(found) != 1:
+        raise AssertionError(f"expected one listening socket of process {pid}, found {found}")
+    return found[0]
 
 
 def hold_random_keys(session, seconds, seed, on_tick=None):
