@@ -216,7 +216,9 @@ WEB_EXPORT(tovalinex_argument_capacity) int WebArgumentCapacity() { return Argum
 WEB_EXPORT(tovalinex_script) int WebScript(int haveTime) {
   int frames = 0;
   long long seconds = 0;
-  if (!ParseFrameCount(Arguments[0], &frames)) return 1;
+  // At least one frame: the page shows the last frame's picture, as the
+  // twin's --png does, and with none nothing is presented.
+  if (!ParseFrameCount(Arguments[0], &frames) || frames == 0) return 1;
   if (!ParseKeyScript(Arguments[1], &Script)) return 2;
   if (haveTime && !ParseCalendarSeconds(Arguments[2], &seconds)) return 3;
   Scripted = true;

@@ -175,7 +175,7 @@ async function frameCost(server) {
   const native = [];
   try {
     const page = await browser.newPage();
-    await page.goto(`${server.url}/${name}.html?frames=0`);
+    await page.goto(`${server.url}/${name}.html?frames=1`);
     for (let round = 0; round < ROUNDS; ++round) {
       native.push(nativePass(name, benchmark.warm, benchmark.keys));
       wasm.push(await wasmPass(page, name, benchmark.warm, benchmark.keys, 15, 40));

@@ -263,7 +263,7 @@
       target[bytes.length] = 0;
     }
     const bad = exports.tovalinex_script('time' in run ? 1 : 0);
-    if (bad === 1) throw new Error(`frames=${run.frames} is not a whole number of frames from 0 to 1000000000`);
+    if (bad === 1) throw new Error(`frames=${run.frames} is not a whole number of frames from 1 to 1000000000`);
     if (bad === 2) throw new Error(`keys=${run.keys} is not a key script`);
     if (bad === 3) throw new Error(`time=${run.time} is not a whole number of seconds`);
   }

@@ -150,7 +150,7 @@ describe('scripted runs', () => {
 
   test('a malformed address says so and runs nothing', async () => {
     const addresses = [
-      'free_move.html?frames=abc', 'free_move.html?frames=-1', 'free_move.html?frames=1000000001',
+      'free_move.html?frames=abc', 'free_move.html?frames=-1', 'free_move.html?frames=0', 'free_move.html?frames=1000000001',
       'free_move.html?frames=1.5', 'free_move.html?keys=right@0-9', 'free_move.html?frames=10&keys=rigth@0-9',
       'free_move.html?frames=10&keys=right@9-0', 'free_move.html?frames=10&keys=right%20down@0-9',
       'free_move.html?frames=10&time=noon', 'free_move.html?frames=10&speed=2',
