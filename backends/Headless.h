@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "KeySet.h"
+#include "Platform.h"
 #include "Surface.h"
 
 struct ActivationChange {
@@ -21,8 +22,9 @@ struct HeadlessScript {
   long long calendarSeconds;
   ActivationChange activations[MaximumActivationChanges];
   int activationCount;
-  bool counterAvailable;  // false: there is no high-resolution counter
-  int64_t yieldTicks;     // how far one zero-length sleep moves the virtual clock
+  bool counterAvailable;    // false: there is no high-resolution counter
+  int64_t yieldTicks;       // how far one zero-length sleep moves the virtual clock
+  RunningCopy runningCopy;  // what the single-instance lookup finds; None by default
   bool refuseWindowClass;
   bool refuseWindow;
   bool refuseSurfaces;

@@ -71,7 +71,7 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
   *metrics = WindowMetrics{1024, 768, 23, 3, 3};
 }
 
-bool PlatformActivateExistingInstance(const char*) { return false; }
+RunningCopy PlatformActivateExistingInstance(const char*) { return Script.runningCopy; }
 bool PlatformRegisterWindowClass() { return !Script.refuseWindowClass; }
 
 PlatformWindow* PlatformCreateWindow(const char*, int x, int y, int outerWidth, int outerHeight,

@@ -107,15 +107,16 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
   }
 }
 
-bool PlatformActivateExistingInstance(const char* title) {
+RunningCopy PlatformActivateExistingInstance(const char* title) {
   char identity[1024];
   std::snprintf(identity, sizeof identity, "Tovalinex\n%s\n%s", title, ChosenDisplayName);
-  const InstanceClaim claim = ClaimInstance(identity, std::getenv("XDG_ACTIVATION_TOKEN"));
-  // A copy that holds the instance but does not answer gets neither a
-  // hand-over nor a second window. The core knows only "handed over" and "go
-  // on", so this start ends here, with its own code, before anything is open.
-  if (claim == InstanceClaim::NoAnswer) std::exit(ExitNoAnswer);
-  return claim == InstanceClaim::Other;
+  switch (ClaimInstance(identity, std::getenv("XDG_ACTIVATION_TOKEN"))) {
+    case InstanceClaim::Other: return RunningCopy::BroughtForward;
+    case InstanceClaim::NoAnswer: return RunningCopy::NotAnswering;
+    case InstanceClaim::First:
+    case InstanceClaim::Unguarded: break;
+  }
+  return RunningCopy::None;
 }
 
 bool PlatformRegisterWindowClass() { return true; }  // X11 needs no class registration

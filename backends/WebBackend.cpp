@@ -98,7 +98,9 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
 }
 
 // A page cannot bring another tab forward; the page says where the copy runs.
-bool PlatformActivateExistingInstance(const char*) { return AnotherCopyRuns; }
+RunningCopy PlatformActivateExistingInstance(const char*) {
+  return AnotherCopyRuns ? RunningCopy::BroughtForward : RunningCopy::None;
+}
 bool PlatformRegisterWindowClass() { return true; }
 
 PlatformWindow* PlatformCreateWindow(const char* title, int, int, int, int, int) {

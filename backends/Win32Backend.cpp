@@ -89,7 +89,7 @@ void PlatformGetMetrics(WindowMetrics* metrics) {
 // Two copies started at the same moment could both miss the other's window,
 // so a named mutex, taken before any window exists, settles which one runs;
 // the later copy then waits briefly for the first one's window to appear.
-bool PlatformActivateExistingInstance(const char* title) {
+RunningCopy PlatformActivateExistingInstance(const char* title) {
   unsigned hash = 2166136261u;
   for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(title); *byte; ++byte)
     hash = (hash ^ *byte) * 16777619u;
@@ -102,10 +102,15 @@ bool PlatformActivateExistingInstance(const char* title) {
     Sleep(20);
     running = FindWindowA(WindowClassName, title);
   }
-  if (!running) return !first;
+  if (!running && first) return RunningCopy::None;
+  if (!running) {
+    // The copy holding the mutex never showed its window: hung, or stopped.
+    PlatformReportFailure("a copy of this program is running but does not answer");
+    return RunningCopy::NotAnswering;
+  }
   if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
   SetForegroundWindow(running);
-  return true;
+  return RunningCopy::BroughtForward;
 }
 
 bool PlatformRegisterWindowClass() {

@@ -42,8 +42,15 @@ struct WindowMetrics {
 };
 void PlatformGetMetrics(WindowMetrics* metrics);
 
-// Finds a running copy with the same title, restores and raises it.
-bool PlatformActivateExistingInstance(const char* title);
+enum class RunningCopy {
+  None,            // no copy runs: this start opens the window
+  BroughtForward,  // a copy runs and was restored and raised (or told to be)
+  NotAnswering,    // a copy holds the instance but did not answer in time
+};
+// Finds a running copy with the same title, restores and raises it. Returns
+// within a bounded time whatever the other copy does; NotAnswering has been
+// reported on stderr.
+RunningCopy PlatformActivateExistingInstance(const char* title);
 // Registers the window class; false when the platform refuses it.
 bool PlatformRegisterWindowClass();
 // Creates, shows and updates the window (which sends the first paint through

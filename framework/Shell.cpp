@@ -9,9 +9,20 @@
 
 int ActivationFlag = 1;
 
-static int CreateFailure = ExitNoWindow;
+// Why the start ended without a window, when it did.
+static int StartFailure = 0;
 
-int ActivateExistingInstance() { return PlatformActivateExistingInstance(AppTitle) ? 1 : 0; }
+int ActivateExistingInstance() {
+  switch (PlatformActivateExistingInstance(AppTitle)) {
+    case RunningCopy::None: return 0;
+    case RunningCopy::BroughtForward: StartFailure = 0; return 1;
+    case RunningCopy::NotAnswering:
+      // Neither a hand-over nor a second window: the start ends, saying so.
+      StartFailure = ExitNoAnswer;
+      return 1;
+  }
+  return 0;
+}
 
 static WindowMetrics Metrics() {
   WindowMetrics metrics = {};
@@ -29,7 +40,7 @@ int GetOuterHeight() {
 PlatformWindow* CreateMainWindow(int showState) {
   if (!PlatformRegisterWindowClass()) {
     PlatformShowMessageBox("このプログラムの動作環境は、Windows NTベースです", "Tovalinex");
-    CreateFailure = ExitNoWindowClass;
+    StartFailure = ExitNoWindowClass;
     return nullptr;
   }
   const WindowMetrics metrics = Metrics();
@@ -40,7 +51,7 @@ PlatformWindow* CreateMainWindow(int showState) {
   const int y =
       (metrics.screenHeight - height) / 2 - metrics.captionHeight % 2 - metrics.captionHeight / 2;
   PlatformWindow* window = PlatformCreateWindow(AppTitle, x, y, width, height, showState);
-  if (!window) CreateFailure = ExitNoWindow;
+  if (!window) StartFailure = ExitNoWindow;
   return window;
 }
 
@@ -64,11 +75,11 @@ bool MainWndProc(PlatformWindow* window, WindowMessage message, long long first,
 
 int StartApplication(int showState) {
   InitFrameTimer();
-  if (ActivateExistingInstance()) return 0;
+  if (ActivateExistingInstance()) return StartFailure;
   // The font is needed before any window: without it there would be a window of invisible text.
   if (!PlatformInitText()) return ExitNoFont;
   PlatformWindow* window = CreateMainWindow(showState);
-  if (!window) return CreateFailure;
+  if (!window) return StartFailure;
   if (!InitSurfaces(window)) {
     PlatformReportFailure("the off-screen surfaces could not be made (out of memory?)");
     StopApplication();

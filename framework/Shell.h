@@ -18,6 +18,8 @@ constexpr long long ScreenSaveCommand = 0xF140;
 // Frames run only while this equals 1.
 extern int ActivationFlag;
 
+// 1 when a copy of this program runs already: it was brought forward, or it
+// did not answer (the start then ends with ExitNoAnswer); else 0.
 int ActivateExistingInstance();
 PlatformWindow* CreateMainWindow(int showState);
 int GetOuterWidth();

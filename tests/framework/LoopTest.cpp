@@ -200,6 +200,20 @@ TEST_F(Loop, WindowIsCentredAndRaisedByHalfTheCaption) {
   EXPECT_EQ(record->showState, 1);
 }
 
+TEST_F(Loop, ASecondStartOpensNothingAndSaysWhetherTheFirstAnswered) {
+  HeadlessControl()->runningCopy = RunningCopy::BroughtForward;
+  EXPECT_EQ(Run(3), 0);
+  EXPECT_EQ(FramesSeen, 0);
+  EXPECT_EQ(HeadlessObserved()->windowWidth, 0);
+
+  SetUp();
+  HeadlessControl()->runningCopy = RunningCopy::NotAnswering;
+  EXPECT_EQ(Run(3), ExitNoAnswer);
+  EXPECT_EQ(FramesSeen, 0);
+  EXPECT_EQ(HeadlessObserved()->windowWidth, 0);
+  EXPECT_EQ(MainDisplay.backBuffer.pixels, nullptr);
+}
+
 TEST_F(Loop, FailedStartsSayWhyAndExitNonZero) {
   HeadlessControl()->refuseWindowClass = true;
   EXPECT_EQ(Run(3), ExitNoWindowClass);
