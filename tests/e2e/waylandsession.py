@@ -60,15 +60,11 @@ def _views(node):
 
 class WaylandSession(ProgramSession):
     def __init__(self, width=1024, height=768, activation="smart"):
-        self.width = width
-        self.height = height
+        super().__init__(width, height)
         # sway's answer to a window asking for the focus with an activation
         # token: "smart" (focus it when its workspace is visible) or the
         # default "urgent" (only mark it urgent).
         self.activation = activation
-        self.processes = []
-        self.root = None
-        self.env = None
         self.sway = None
         self.keyboard = None
 

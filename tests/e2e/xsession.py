@@ -107,9 +107,12 @@ class ProgramSession:
     """What every window session offers: programs started with the session's
     environment and their stderr kept in its directory, and waiting."""
 
-    root = None
-    env = None
-    processes = None
+    def __init__(self, width, height):
+        self.width = width
+        self.height = height
+        self.processes = []
+        self.root = None
+        self.env = None
 
     def start(self, program, *args, env=None):
         path = program if os.path.isabs(program) else os.path.join(BIN_DIR, program)
@@ -187,12 +190,8 @@ class ProgramSession:
 
 class XSession(ProgramSession):
     def __init__(self, width=1280, height=1024, window_manager=True):
-        self.width = width
-        self.height = height
+        super().__init__(width, height)
         self.window_manager = window_manager
-        self.processes = []
-        self.root = None
-        self.env = None
 
     # --- lifetime ---
     def __enter__(self):
