@@ -165,8 +165,7 @@ void PlatformPresent(PlatformWindow*, const Surface* surface, int width, int hei
   ++Record.presents;
   for (int row = 0; row < height && row < surface->height; ++row)
     std::memcpy(
-        PresentedPixels + static_cast<long long>(ClientHeight - 1 - row) * ClientWidth,
-        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width,
+        PictureRow(&Presented, row), PictureRow(surface, row),
         sizeof(uint32_t) * static_cast<size_t>(width < surface->width ? width : surface->width));
   if (Script.presented) Script.presented(Record.framesRun - 1, &Presented);
 }

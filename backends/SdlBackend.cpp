@@ -274,11 +274,6 @@ void PlatformReleaseSurface(Surface* surface) { FreeSurfacePixels(surface); }
 
 void PlatformBeginPaint(PlatformWindow*) {}
 
-// Memory row 0 of the back buffer is the bottom row of the picture.
-static const uint32_t* PictureRow(const Surface* surface, int row) {
-  return surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
-}
-
 static void PresentOnWayland(const Surface* surface, int width, int height) {
   int pitch = 0;
   uint32_t* target = WaylandTakeBuffer(&pitch);

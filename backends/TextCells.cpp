@@ -23,8 +23,7 @@ int DrawTextCells(Surface* strip, const char* text, int length, GlyphRowsOf rows
     for (int row = 0; row < GlyphLineHeight && row < strip->height; ++row) {
       const uint16_t ink = rows[row];
       if (!ink) continue;
-      uint32_t* line =
-          strip->pixels + static_cast<long long>(strip->height - 1 - row) * strip->width;
+      uint32_t* line = PictureRow(strip, row);
       for (int column = 0; column < width && pen + column < strip->width; ++column)
         if (ink & (0x8000 >> column)) line[pen + column] = 0x000000;
     }

@@ -170,8 +170,7 @@ void PlatformPresent(PlatformWindow*, const Surface* surface, int width, int hei
   // 0x00RRGGBB bottom row first becomes the canvas's bytes R, G, B, A top row
   // first: as a little-endian word, 0xAABBGGRR.
   for (int row = 0; row < height; ++row) {
-    const uint32_t* from =
-        surface->pixels + static_cast<long long>(surface->height - 1 - row) * surface->width;
+    const uint32_t* from = PictureRow(surface, row);
     uint32_t* to = Canvas + static_cast<long long>(row) * width;
     for (int column = 0; column < width; ++column) {
       const uint32_t pixel = from[column];

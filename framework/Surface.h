@@ -38,7 +38,12 @@ void BlitKeyed(Surface* destination, const Surface* source, int x, int y, uint32
 void BlitKeyedColumns(Surface* destination, const Surface* source, int x, int y, uint32_t key,
                       int columns);
 
+// The pixels of picture row y (0 at the top), which is memory row height - 1 - y.
+inline uint32_t* PictureRow(const Surface* surface, int y) {
+  return surface->pixels + static_cast<long long>(surface->height - 1 - y) * surface->width;
+}
+
 // The pixel at picture position (x, y), for tools and tests.
 inline uint32_t PictureAt(const Surface* surface, int x, int y) {
-  return surface->pixels[(surface->height - 1 - y) * surface->width + x];
+  return PictureRow(surface, y)[x];
 }
