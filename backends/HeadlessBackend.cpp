@@ -111,24 +111,18 @@ static bool MoreActivationAhead() {
 }
 
 void PumpPlatformEvents() {
-  bool posted = false;
   if (!PassOpen) {
     // A new pass: the script's activation changes for it arrive now.
     PassOpen = true;
     ++Record.passes;
     for (int index = 0; index < Script.activationCount; ++index)
       if (Script.activations[index].pass == Record.passes - 1)
-        posted |= PostWindowMessage(&TheWindow, WindowMessage::ActivateApp,
-                                    Script.activations[index].active);
+        PostWindowMessage(&TheWindow, WindowMessage::ActivateApp, Script.activations[index].active);
   }
-  // The scripted run is over: once the last frame has been presented, close
-  // the window as a user would.
+  // The scripted run is over: the window is closed once its last frame is up.
   const bool finished =
       Record.framesRun >= Script.frames || (ActivationFlag != 1 && !MoreActivationAhead());
-  if (finished && !posted && !IsRepaintPending() && !DestroySent) {
-    DestroySent = true;
-    PostWindowMessage(&TheWindow, WindowMessage::Destroy, 0);
-  }
+  if (finished && !DestroySent) DestroySent = PostDestroyWhenIdle(&TheWindow);
 }
 
 void PlatformWaitMessage() {

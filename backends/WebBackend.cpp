@@ -134,10 +134,8 @@ void PumpPlatformEvents() {
   std::memmove(PendingEvents, PendingEvents + taken, sizeof(int) * PendingCount);
   // A scripted run ends as the twin's does: once its last frame is painted,
   // the window is closed.
-  if (Scripted && FramesRun >= ScriptFrames && !IsRepaintPending() && !DestroySent) {
-    DestroySent = true;
-    PostWindowMessage(&TheWindow, WindowMessage::Destroy, 0);
-  }
+  if (Scripted && FramesRun >= ScriptFrames && !DestroySent)
+    DestroySent = PostDestroyWhenIdle(&TheWindow);
 }
 
 // Never called: the page's animation frames are the wait.

@@ -38,6 +38,11 @@ bool PostWindowMessage(PlatformWindow* window, WindowMessage kind, long long fir
 }
 
 bool WindowMessageQueueFull() { return QueueLength == QueueCapacity; }
+
+bool PostDestroyWhenIdle(PlatformWindow* window) {
+  if (QueueLength > 0 || RepaintWindow) return false;
+  return PostWindowMessage(window, WindowMessage::Destroy, 0);
+}
 bool IsRepaintPending() { return RepaintWindow != nullptr; }
 
 void ResetWindowMessages() {

@@ -24,6 +24,11 @@ void PumpPlatformEvents();
 // (the backend keeps the event and posts it on a later pump).
 bool PostWindowMessage(PlatformWindow* window, WindowMessage kind, long long first);
 bool WindowMessageQueueFull();
+// Closes the window as a user would, once nothing waits: no message queued
+// and no repaint pending, so the last frame is presented before the destroy
+// message comes. True when the destroy message was posted (a scripted run
+// that is over calls this on each pump until it is).
+bool PostDestroyWhenIdle(PlatformWindow* window);
 // Whether a repaint was requested and no paint has been delivered since.
 bool IsRepaintPending();
 // Empties the queue and forgets a posted quit and a pending repaint.
